@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quindral {
+
+// The bytes as UTF-8 text: valid sequences are kept as they are, and every byte sequence that is
+// not valid UTF-8 (a stray byte, a truncated, overlong or surrogate sequence) becomes U+FFFD, so a
+// value never carries broken text into the pane or the log file.
+std::string ValidUtf8(std::string_view bytes);
+
+} // namespace quindral

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "SlapdServer.h"
+#include "TempDirectory.h"
+#include "report/FetchAttributes.h"
+#include "report/ldap/LdapDirectory.h"
+#include "trace/LogFile.h"
+
+#include <gtest/gtest.h>
+#include <ldap.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace quindral::testing {
+
+// Points libldap's process-wide client configuration at a server for one test, as an ldap.conf
+// with URI (and, where given, NETWORK_TIMEOUT and TIMEOUT) would, and puts it back afterwards.
+class ClientConfiguration {
+public:
+    explicit ClientConfiguration(const std::string& uriList, int networkTimeoutSeconds = 0,
+                                 int searchTimeoutSeconds = 0) {
+        ldap_set_option(nullptr, LDAP_OPT_URI, uriList.c_str());
+        if (networkTimeoutSeconds > 0) {
+            const timeval network{networkTimeoutSeconds, 0};
+            ldap_set_option(nullptr, LDAP_OPT_NETWORK_TIMEOUT, &network);
+        }
+        if (searchTimeoutSeconds > 0) {
+            const timeval search{searchTimeoutSeconds, 0};
+            ldap_set_option(nullptr, LDAP_OPT_TIMEOUT, &search);
+        }
+    }
+    ~ClientConfiguration() {
+        ldap_set_option(nullptr, LDAP_OPT_URI, nullptr);
+        ldap_set_option(nullptr, LDAP_OPT_NETWORK_TIMEOUT, nullptr);
+        ldap_set_option(nullptr, LDAP_OPT_TIMEOUT, nullptr);
+    }
+    ClientConfiguration(const ClientConfiguration&) = delete;
+    ClientConfiguration& operator=(const ClientConfiguration&) = delete;
+};
+
+// One fetch run through the real LDAP layer into a string pane and a log file in a fresh folder.
+struct ReportRun {
+    TempDirectory dir;
+    StringTextHolder pane;
+    TraceSink sink{pane, LogFilePathIn(dir.path())};
+    LdapDirectory directory;
+
+    std::string operator()(std::string_view prefix) {
+        FetchAttributes(prefix, directory, sink);
+        return pane.Text();
+    }
+    std::string Log() const { return ReadFile(sink.LogFilePath()); }
+};
+
+inline std::string Lines(std::initializer_list<std::string> lines) {
+    std::string text;
+    for (const auto& line : lines) {
+        text += line + "\r\n";
+    }
+    return text;
+}
+
+inline const std::string kFailedBindReport =
+    Lines({"  namingContexts: <null>", "  altServer: <null>"});
+
+#define QUINDRAL_NEED_LOW_PORTS()                                                                  \
+    if (!::quindral::testing::CanListenOnLowPorts())                                               \
+    GTEST_SKIP() << "needs the right to listen on ports 389 and 3268 (run as root, as CI does)"
+
+} // namespace quindral::testing

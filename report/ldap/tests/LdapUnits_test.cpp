@@ -1,0 +1,75 @@
+#include "report/ldap/DnsSrv.h"
+#include "report/ldap/ServerLocator.h"
+#include "report/ldap/Utf8Text.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+namespace quindral {
+namespace {
+
+TEST(ValidUtf8, KeepsValidTextAndReplacesEveryBrokenSequence) {
+    const std::string replacement = "\xEF\xBF\xBD";
+    EXPECT_EQ(ValidUtf8("plain DC=x"), "plain DC=x");
+    EXPECT_EQ(ValidUtf8("Z\xC3\xBCrich \xE6\x9D\xB1 \xF0\x9F\x98\x80"),
+              "Z\xC3\xBCrich \xE6\x9D\xB1 \xF0\x9F\x98\x80");
+    EXPECT_EQ(ValidUtf8(std::string("a\0b\r\nc", 6)), std::string("a\0b\r\nc", 6));
+    EXPECT_EQ(ValidUtf8("\xFF"), replacement);
+    EXPECT_EQ(ValidUtf8("a\xC3"), "a" + replacement);                      // truncated at end
+    EXPECT_EQ(ValidUtf8("\xC0\xAF"), replacement + replacement);            // overlong
+    EXPECT_EQ(ValidUtf8("\xED\xA0\x80"), replacement + replacement + replacement); // surrogate
+    EXPECT_EQ(ValidUtf8("\xF4\x90\x80\x80"), std::string() + replacement + replacement +
+                                                 replacement + replacement); // above U+10FFFF
+    EXPECT_EQ(ValidUtf8("\xE6\x9D" "x"), replacement + replacement + "x");
+}
+
+TEST(ProviderOfBindPath, OnlyTheTwoRootDsePathsBind) {
+    EXPECT_EQ(ProviderOfBindPath("LDAP://rootDSE"), Provider::Ldap);
+    EXPECT_EQ(ProviderOfBindPath("GC://rootDSE"), Provider::GlobalCatalog);
+    for (const char* path : {"ldap://rootDSE", "GC://rootdse", "WinNT://rootDSE", "://rootDSE",
+                             "LDAP://server/rootDSE", "LDAP://rootDSE/", ""}) {
+        EXPECT_EQ(ProviderOfBindPath(path), std::nullopt) << path;
+    }
+}
+
+TEST(UrisForProvider, CatalogUsesTheSameHostsOnItsOwnPorts) {
+    const std::string list = "ldap://dc1.example:389 ldaps://dc2.example, ldapi:///run/x "
+                             "ldap://[::1]:1389";
+    EXPECT_EQ(UrisForProvider(list, Provider::Ldap),
+              (std::vector<std::string>{"ldap://dc1.example:389", "ldaps://dc2.example",
+                                        "ldapi:///run/x", "ldap://[::1]:1389"}));
+    EXPECT_EQ(UrisForProvider(list, Provider::GlobalCatalog),
+              (std::vector<std::string>{"ldap://dc1.example:3268", "ldaps://dc2.example:3269",
+                                        "ldap://[::1]:3268"}));
+    EXPECT_TRUE(UrisForProvider("not a uri", Provider::Ldap).empty());
+}
+
+TEST(OrderSrvRecords, LowestPriorityFirstThenByWeight) {
+    std::vector<SrvRecord> records = {
+        {10, 0, 389, "backup"}, {0, 10, 389, "light"}, {0, 90, 389, "heavy"}, {5, 0, 389, "mid"}};
+    // A random source that always picks the top of the range favours the last record of a group.
+    auto top = OrderSrvRecords(records, [](std::uint32_t n) { return n; });
+    ASSERT_EQ(top.size(), 4u);
+    EXPECT_EQ(top[0].target, "heavy");
+    EXPECT_EQ(top[1].target, "light");
+    EXPECT_EQ(top[2].target, "mid");
+    EXPECT_EQ(top[3].target, "backup");
+    auto bottom = OrderSrvRecords(records, [](std::uint32_t) { return 1u; });
+    EXPECT_EQ(bottom[0].target, "light");
+    EXPECT_EQ(bottom[1].target, "heavy");
+
+    // With real randomness a weight of 90 against 10 wins most of the time.
+    std::mt19937 generator(7);
+    int heavyFirst = 0;
+    for (int i = 0; i < 1000; ++i) {
+        auto order = OrderSrvRecords(records, [&](std::uint32_t n) {
+            return std::uniform_int_distribution<std::uint32_t>(0, n)(generator);
+        });
+        heavyFirst += order[0].target == "heavy";
+    }
+    EXPECT_GT(heavyFirst, 800);
+    EXPECT_LT(heavyFirst, 980);
+}
+
+} // namespace
+} // namespace quindral

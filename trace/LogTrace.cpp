@@ -1,0 +1,25 @@
+#include "LogTrace.h"
+
+#include "LogFile.h"
+#include "Step.h"
+
+#include <string>
+
+namespace quindral {
+
+void TraceSink::LogTrace(std::string_view message, bool newRun) noexcept {
+    // The file is opened before the pane is touched, and the pane is updated before the line is
+    // written, so a line that reached the file has always reached the pane as well.
+    LogFile file;
+    RunStep([&] { file.Open(logFile_); });
+    if (newRun) {
+        RunStep([&] { pane_.SetText(std::string()); });
+        RunStep([&] { file.WriteLine(kRunSeparator); });
+    } else {
+        RunStep([&] { pane_.AppendLine(std::string(message)); });
+        RunStep([&] { file.WriteLine(message); });
+    }
+    RunStep([&] { file.Close(); });
+}
+
+} // namespace quindral
