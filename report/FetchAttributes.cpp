@@ -12,8 +12,8 @@ namespace quindral {
 
 namespace {
 
-constexpr std::array<std::string_view, 4> kLeadingAttributes = {
-    "dnsHostName", "serverName", "ldapServiceName", "dsServiceName"};
+constexpr std::array<std::string_view, 4> kLeadingAttributes = {"dnsHostName", "serverName",
+                                                                "ldapServiceName", "dsServiceName"};
 constexpr std::array<std::string_view, 3> kNamingContextAttributes = {
     "defaultNamingContext", "schemaNamingContext", "configurationNamingContext"};
 

@@ -9,6 +9,8 @@ std::filesystem::path LogFilePathIn(const std::filesystem::path& directory) {
     return std::filesystem::path(text);
 }
 
-std::filesystem::path LogFilePath() { return LogFilePathIn(ExecutableDirectory()); }
+std::filesystem::path LogFilePath() {
+    return LogFilePathIn(ExecutableDirectory());
+}
 
 } // namespace quindral

@@ -54,8 +54,8 @@ RootDseEntry EntryOf(LDAP* ld, LDAPMessage* entry) {
         RootDseEntry::Attribute attribute;
         attribute.name = ValidUtf8(name.get());
         for (berval** value = values.get(); *value != nullptr; ++value) {
-            attribute.values.push_back(ValidUtf8(std::string_view((*value)->bv_val,
-                                                                  (*value)->bv_len)));
+            attribute.values.push_back(
+                ValidUtf8(std::string_view((*value)->bv_val, (*value)->bv_len)));
         }
         // A name sent twice, in two spellings, keeps its first values.
         result.attributes.emplace(LowerCase(attribute.name), std::move(attribute));
@@ -82,8 +82,7 @@ std::optional<RootDseEntry> ReadRootDse(const std::string& uri, const ServerTime
     const timeval connectTimeout = ToTimeval(timeouts.connect);
     if (ldap_set_option(ld.get(), LDAP_OPT_PROTOCOL_VERSION, &version) != LDAP_OPT_SUCCESS ||
         ldap_set_option(ld.get(), LDAP_OPT_REFERRALS, LDAP_OPT_OFF) != LDAP_OPT_SUCCESS ||
-        ldap_set_option(ld.get(), LDAP_OPT_NETWORK_TIMEOUT, &connectTimeout) !=
-            LDAP_OPT_SUCCESS) {
+        ldap_set_option(ld.get(), LDAP_OPT_NETWORK_TIMEOUT, &connectTimeout) != LDAP_OPT_SUCCESS) {
         return std::nullopt;
     }
 

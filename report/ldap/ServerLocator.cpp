@@ -35,8 +35,8 @@ std::optional<std::chrono::microseconds> ConfiguredTimeout(int option) {
     if (ldap_get_option(nullptr, option, &value) != LDAP_OPT_SUCCESS || value == nullptr) {
         return std::nullopt;
     }
-    const auto timeout = std::chrono::seconds(value->tv_sec) +
-                         std::chrono::microseconds(value->tv_usec);
+    const auto timeout =
+        std::chrono::seconds(value->tv_sec) + std::chrono::microseconds(value->tv_usec);
     ldap_memfree(value);
     if (timeout <= std::chrono::microseconds::zero()) {
         return std::nullopt;
@@ -120,8 +120,8 @@ std::vector<std::string> UrisForProvider(const std::string& uriList, Provider pr
         if (provider == Provider::Ldap) {
             uris.push_back(one);
         } else if (scheme == "ldap" || scheme == "ldaps") {
-            uris.push_back(UriFor(scheme, host.empty() ? "localhost" : host,
-                                  scheme == "ldaps" ? 3269 : 3268));
+            uris.push_back(
+                UriFor(scheme, host.empty() ? "localhost" : host, scheme == "ldaps" ? 3269 : 3268));
         }
     }
     return uris;

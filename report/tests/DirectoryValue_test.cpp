@@ -24,7 +24,8 @@ TEST(DirectoryValue, ListBoundsAndElements) {
     EXPECT_EQ(empty.UpperBound(), -1);
     EXPECT_EQ(empty.Element(0), nullptr);
 
-    const auto shifted = DirectoryValue::List({DirectoryValue::Text("a"), DirectoryValue::Text("b")}, 1);
+    const auto shifted =
+        DirectoryValue::List({DirectoryValue::Text("a"), DirectoryValue::Text("b")}, 1);
     EXPECT_EQ(shifted.UpperBound(), 2);
     EXPECT_EQ(shifted.Element(0), nullptr);
     EXPECT_EQ(shifted.Element(2)->ToText(), "b");

@@ -95,8 +95,7 @@ struct Shape {
 };
 
 const Shape kShapes[] = {
-    {"OneNamingContextAsText",
-     [](Attributes& a) { a["namingContexts"] = V::Text("DC=only"); },
+    {"OneNamingContextAsText", [](Attributes& a) { a["namingContexts"] = V::Text("DC=only"); },
      Lines({"  namingContexts: DC=only"})},
     {"EmptyList", [](Attributes& a) { a["namingContexts"] = V::List({}); },
      Lines({"  namingContexts: "})},
@@ -111,14 +110,20 @@ const Shape kShapes[] = {
      },
      Lines({"  namingContexts: ", "    a", "    ", "    7", "    z"})},
     {"LowerBoundAboveZeroSkipsIndicesBelowIt",
-     [](Attributes& a) { a["namingContexts"] = V::List({V::Text("a"), V::Text("b")}, 1); },
+     [](Attributes& a) {
+         a["namingContexts"] = V::List({V::Text("a"), V::Text("b")}, 1);
+     },
      Lines({"  namingContexts: ", "    a", "    b"})},
     {"NegativeLowerBoundWalksFromZero",
-     [](Attributes& a) { a["namingContexts"] = V::List({V::Text("a"), V::Text("b")}, -1); },
+     [](Attributes& a) {
+         a["namingContexts"] = V::List({V::Text("a"), V::Text("b")}, -1);
+     },
      Lines({"  namingContexts: ", "    b"})},
 };
 
-void PrintTo(const Shape& shape, std::ostream* out) { *out << shape.name; }
+void PrintTo(const Shape& shape, std::ostream* out) {
+    *out << shape.name;
+}
 
 class ReportShapes : public FetchAttributesTest, public ::testing::WithParamInterface<Shape> {};
 
@@ -200,7 +205,8 @@ TEST_F(FetchAttributesTest, TwoRunsInARowPaneShowsTheSecondLogHoldsBoth) {
     const std::string report = Run(second);
     EXPECT_NE(report.find("  dnsHostName: dc2.corp.example\r\n"), std::string::npos);
     EXPECT_EQ(report.find("dc1.corp.example\r\n"), std::string::npos);
-    EXPECT_EQ(Log(), "********************\r\n" + kFullReport + "********************\r\n" + report);
+    EXPECT_EQ(Log(),
+              "********************\r\n" + kFullReport + "********************\r\n" + report);
 }
 
 TEST_F(FetchAttributesTest, DirectoryObjectIsReleasedWhenTheRunReturns) {

@@ -32,7 +32,9 @@ std::string Probe(const std::string& environment, const std::string& provider) {
     return Output("env -i PATH=/usr/bin:/bin " + environment + " " FETCH_PROBE " " + provider);
 }
 
-std::string FirstLine(const std::string& text) { return text.substr(0, text.find("\r\n")); }
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find("\r\n"));
+}
 
 class ConfigurationRouteTest : public ::testing::Test {
 protected:
@@ -104,9 +106,9 @@ TEST_P(DnsSrvRouteTest, ServersFromSrvRecordsInPriorityOrder) {
            "srv-host=_ldap._tcp.dc._msdcs.ad.quindral.test,dead.ad.quindral.test,389,0,100\n"
            "srv-host=_ldap._tcp.dc._msdcs.ad.quindral.test,dc1.ad.quindral.test,389,10,100\n"
            "srv-host=_gc._tcp.ad.quindral.test,gc1.ad.quindral.test,3268,0,100\n";
-    const std::string log = Output("unshare --net --mount --uts sh " NETNS_ROUTE_SCRIPT " " +
-                                   dir.path().string() + " " FETCH_PROBE " " QUINDRAL_LDAP_FIXTURES
-                                   " " + hostName + " 2>&1");
+    const std::string log =
+        Output("unshare --net --mount --uts sh " NETNS_ROUTE_SCRIPT " " + dir.path().string() +
+               " " FETCH_PROBE " " QUINDRAL_LDAP_FIXTURES " " + hostName + " 2>&1");
     const std::string ldap = ReadFile(dir.path() / "ldap.out");
     const std::string gc = ReadFile(dir.path() / "gc.out");
     EXPECT_EQ(FirstLine(ldap), "Contacting LDAP://rootDSE") << log;
@@ -116,8 +118,7 @@ TEST_P(DnsSrvRouteTest, ServersFromSrvRecordsInPriorityOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DomainSources, DnsSrvRouteTest,
-                         ::testing::Values(std::pair{"client", true},
-                                           std::pair{"client", false}),
+                         ::testing::Values(std::pair{"client", true}, std::pair{"client", false}),
                          [](const auto& info) {
                              return std::string(info.param.second ? "ResolverSearchDomain"
                                                                   : "FullyQualifiedHostName");

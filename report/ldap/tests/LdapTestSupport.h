@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ClientConfiguration.h"
 #include "SlapdServer.h"
 #include "TempDirectory.h"
 #include "report/FetchAttributes.h"
@@ -12,31 +13,6 @@
 #include <unistd.h>
 
 namespace quindral::testing {
-
-// Points libldap's process-wide client configuration at a server for one test, as an ldap.conf
-// with URI (and, where given, NETWORK_TIMEOUT and TIMEOUT) would, and puts it back afterwards.
-class ClientConfiguration {
-public:
-    explicit ClientConfiguration(const std::string& uriList, int networkTimeoutSeconds = 0,
-                                 int searchTimeoutSeconds = 0) {
-        ldap_set_option(nullptr, LDAP_OPT_URI, uriList.c_str());
-        if (networkTimeoutSeconds > 0) {
-            const timeval network{networkTimeoutSeconds, 0};
-            ldap_set_option(nullptr, LDAP_OPT_NETWORK_TIMEOUT, &network);
-        }
-        if (searchTimeoutSeconds > 0) {
-            const timeval search{searchTimeoutSeconds, 0};
-            ldap_set_option(nullptr, LDAP_OPT_TIMEOUT, &search);
-        }
-    }
-    ~ClientConfiguration() {
-        ldap_set_option(nullptr, LDAP_OPT_URI, nullptr);
-        ldap_set_option(nullptr, LDAP_OPT_NETWORK_TIMEOUT, nullptr);
-        ldap_set_option(nullptr, LDAP_OPT_TIMEOUT, nullptr);
-    }
-    ClientConfiguration(const ClientConfiguration&) = delete;
-    ClientConfiguration& operator=(const ClientConfiguration&) = delete;
-};
 
 // One fetch run through the real LDAP layer into a string pane and a log file in a fresh folder.
 struct ReportRun {

@@ -69,9 +69,8 @@ ScriptedServer::ScriptedServer(std::string address, Handler handler, bool accept
         ::connect(backlogFiller_, reinterpret_cast<sockaddr*>(&peer), sizeof peer);
         return;
     }
-    thread_ = std::thread([this, until = std::chrono::steady_clock::now() + lifetime] {
-        Serve(until);
-    });
+    thread_ =
+        std::thread([this, until = std::chrono::steady_clock::now() + lifetime] { Serve(until); });
 }
 
 ScriptedServer::~ScriptedServer() {

@@ -112,8 +112,8 @@ SlapdServer::SlapdServer(Options options) : options_(std::move(options)) {
         const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(log, STDOUT_FILENO);
         ::dup2(log, STDERR_FILENO);
-        ::execl("/usr/sbin/slapd", "slapd", "-d", "256", "-f", confPath.c_str(), "-h",
-                urls.c_str(), static_cast<char*>(nullptr));
+        ::execl("/usr/sbin/slapd", "slapd", "-d", "256", "-f", confPath.c_str(), "-h", urls.c_str(),
+                static_cast<char*>(nullptr));
         ::_exit(127);
     }
 
@@ -140,7 +140,9 @@ SlapdServer::SlapdServer(Options options) : options_(std::move(options)) {
     throw std::runtime_error("slapd did not listen within 10 s: " + log);
 }
 
-SlapdServer::~SlapdServer() { Stop(); }
+SlapdServer::~SlapdServer() {
+    Stop();
+}
 
 void SlapdServer::Stop() {
     if (pid_ > 0) {
@@ -165,6 +167,8 @@ std::string SlapdServer::Uri(int port) const {
     return "ldap://" + options_.address + ":" + std::to_string(port);
 }
 
-std::string SlapdServer::StatsLog() const { return ReadWhole(dir_ / "stats.log"); }
+std::string SlapdServer::StatsLog() const {
+    return ReadWhole(dir_ / "stats.log");
+}
 
 } // namespace quindral::testing

@@ -1,0 +1,27 @@
+// Quindral on Linux: the main window over the LDAP directory access. The program reads no command
+// line, configuration or environment of its own; closing the window ends it.
+
+#include "frmQuindral.h"
+#include "report/ldap/LdapDirectory.h"
+#include "trace/LogFile.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quindral"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Orvane"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/quindral.png")));
+    QApplication::setDesktopFileName(QStringLiteral("quindral"));
+
+    quindral::LdapDirectory directory;
+    std::filesystem::path logFile;
+    try {
+        logFile = quindral::LogFilePath();
+    } catch (...) {
+        // Without the program's own directory the report is shown in the pane only.
+    }
+    quindral::frmQuindral form(directory, logFile);
+    form.show();
+    return QApplication::exec();
+}
