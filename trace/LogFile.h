@@ -38,6 +38,7 @@ public:
 private:
 #ifdef _WIN32
     void* handle_ = nullptr;
+    std::filesystem::path path_;
 #else
     int fd_ = -1;
 #endif

@@ -123,3 +123,25 @@ TEST(LogFilePath, SeparatorIsAlwaysAddedAndTheFileSitsBesideTheExecutable) {
 
 } // namespace
 } // namespace quindral
+
+#ifdef _WIN32
+#include "trace/win32/WideText.h"
+
+#include <windows.h>
+
+namespace quindral {
+namespace {
+
+TEST_F(LogTraceTest, LogLinesAreInTheAnsiCodePageThePaneKeepsUnicode) {
+    const std::string line = "  dnsHostName: dc-z\xC3\xBCrich.example";
+    sink.LogTrace(line, false);
+    EXPECT_EQ(pane.Text(), line + "\r\n");
+    EXPECT_EQ(Log(), AnsiFromUtf8(line) + "\r\n");
+    if (GetACP() == 1252) {
+        EXPECT_EQ(Log(), "  dnsHostName: dc-z\xFCrich.example\r\n");
+    }
+}
+
+} // namespace
+} // namespace quindral
+#endif

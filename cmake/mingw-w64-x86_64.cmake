@@ -1,0 +1,21 @@
+# Cross-building for 64-bit Windows with mingw-w64 (Debian: g++-mingw-w64-x86-64-posix). The
+# posix thread model is needed for std::mutex, which GoogleTest uses. Tests run under Wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Executables carry their own C and C++ runtimes, so that they run from any folder.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+find_program(WINE64 NAMES wine64 wine PATHS /usr/lib/wine)
+if(WINE64)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE64})
+endif()

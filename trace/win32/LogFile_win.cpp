@@ -1,0 +1,99 @@
+// The log file on Windows: lines in the system's ANSI code page, appended with one WriteFile each.
+
+#include "../LogFile.h"
+#include "WideText.h"
+
+#include <system_error>
+#include <vector>
+#include <windows.h>
+
+namespace quindral {
+
+namespace {
+
+[[noreturn]] void ThrowLastError(const char* what) {
+    throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), what);
+}
+
+} // namespace
+
+std::filesystem::path ExecutableDirectory() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            ThrowLastError("GetModuleFileNameW");
+        }
+        if (length < buffer.size()) {
+            std::wstring path(buffer.data(), length);
+            return std::filesystem::path(path.substr(0, path.find_last_of(L"\\/")));
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+LogFile::~LogFile() {
+    if (handle_ != nullptr) {
+        CloseHandle(handle_);
+    }
+}
+
+void LogFile::Open(const std::filesystem::path& path) {
+    // FILE_APPEND_DATA alone: every write lands at the end of the file, even when another program
+    // appends too. Others may read and write the file meanwhile, as they could with any log.
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        ThrowLastError("open log file");
+    }
+    handle_ = file;
+    path_ = path;
+}
+
+void LogFile::WriteLine(std::string_view utf8Text) {
+    if (handle_ == nullptr) {
+        throw std::system_error(ERROR_INVALID_HANDLE, std::system_category(), "log file not open");
+    }
+    std::string line = AnsiFromUtf8(utf8Text);
+    line += "\r\n";
+    LARGE_INTEGER before{};
+    const bool knowSize = GetFileSizeEx(handle_, &before) != 0;
+    DWORD written = 0;
+    const BOOL ok =
+        WriteFile(handle_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    if (ok && written == line.size()) {
+        return;
+    }
+    // Part of the line reached the disk: take it back, so that no broken line stays behind.
+    const DWORD error = ok ? ERROR_DISK_FULL : GetLastError();
+    LARGE_INTEGER after{};
+    if (written > 0 && knowSize && GetFileSizeEx(handle_, &after) &&
+        after.QuadPart == before.QuadPart + written) {
+        // The append-only handle cannot cut the file; a second one, for this alone, can.
+        HANDLE cutter =
+            CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (cutter != INVALID_HANDLE_VALUE) {
+            FILE_END_OF_FILE_INFO end{};
+            end.EndOfFile = before;
+            SetFileInformationByHandle(cutter, FileEndOfFileInfo, &end, sizeof end);
+            CloseHandle(cutter);
+        }
+    }
+    throw std::system_error(static_cast<int>(error), std::system_category(), "write log file");
+}
+
+void LogFile::Close() {
+    if (handle_ == nullptr) {
+        throw std::system_error(ERROR_INVALID_HANDLE, std::system_category(), "log file not open");
+    }
+    HANDLE file = handle_;
+    handle_ = nullptr;
+    if (!CloseHandle(file)) {
+        ThrowLastError("close log file");
+    }
+}
+
+} // namespace quindral
