@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QTextCursor>
 
 namespace quindral {
 
@@ -110,7 +111,12 @@ void frmQuindral::resizeEvent(QResizeEvent* event) {
 
 void frmQuindral::Command1_Click() {
     WaitCursor busy;
+    // One edit block for the whole run: the pane lays out and repaints its new lines once, when
+    // the run is over, instead of after every line.
+    QTextCursor run(txtResult->document());
+    run.beginEditBlock();
     FetchAttributes(cbo1->currentText().toStdString(), directory_, trace_);
+    run.endEditBlock();
 }
 
 } // namespace quindral
