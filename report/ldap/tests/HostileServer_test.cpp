@@ -1,0 +1,174 @@
+// The LDAP layer against servers that send what no sound server would: each reply must end in a
+// report that follows the failure rule (lines missing, never broken), within the timeouts, and
+// without a crash.
+
+#include "LdapTestSupport.h"
+#include "ScriptedServer.h"
+
+#include <chrono>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace quindral::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Attribute = std::pair<std::string, std::vector<std::string>>;
+
+std::string Tlv(unsigned char tag, const std::string& content) {
+    std::string out(1, static_cast<char>(tag));
+    const std::size_t n = content.size();
+    if (n < 0x80) {
+        out += static_cast<char>(n);
+    } else {
+        std::string length;
+        for (std::size_t rest = n; rest > 0; rest >>= 8) {
+            length.insert(length.begin(), static_cast<char>(rest & 0xFF));
+        }
+        out += static_cast<char>(0x80 | length.size());
+        out += length;
+    }
+    return out + content;
+}
+
+std::string OctetString(const std::string& text) {
+    return Tlv(0x04, text);
+}
+
+// A search result entry for the root entry, then a successful search result done.
+std::string RootDseReply(int messageId, const std::vector<Attribute>& attributes) {
+    std::string list;
+    for (const auto& [name, values] : attributes) {
+        std::string set;
+        for (const auto& value : values) {
+            set += OctetString(value);
+        }
+        list += Tlv(0x30, OctetString(name) + Tlv(0x31, set));
+    }
+    const std::string id = Tlv(0x02, std::string(1, static_cast<char>(messageId)));
+    const std::string entry = Tlv(0x30, id + Tlv(0x64, OctetString("") + Tlv(0x30, list)));
+    const std::string done = Tlv(
+        0x30, id + Tlv(0x65, Tlv(0x0A, std::string(1, '\0')) + OctetString("") + OctetString("")));
+    return entry + done;
+}
+
+// The message ID of a request whose ID fits one byte, as a fresh connection's first one does.
+int MessageIdOf(const std::string& request) {
+    std::size_t at = 1;
+    if (request.size() < 2) {
+        return 1;
+    }
+    const auto length = static_cast<unsigned char>(request[at]);
+    at += (length & 0x80) ? 1 + (length & 0x7F) : 1;
+    return at + 2 < request.size() && request[at] == 0x02
+               ? static_cast<unsigned char>(request[at + 2])
+               : 1;
+}
+
+class HostileServerTest : public ::testing::Test {
+protected:
+    std::string address = RandomLoopbackAddress();
+
+    // One run against a server that answers the search with the reply the script makes.
+    std::string RunAgainst(const ScriptedServer::Handler& handler, int searchTimeout = 5) {
+        ScriptedServer server(address, handler);
+        ClientConfiguration configuration(server.Uri(), 2, searchTimeout);
+        ReportRun run;
+        const auto start = Clock::now();
+        std::string report = run("LDAP");
+        took = Clock::now() - start;
+        EXPECT_EQ(run.Log(), "********************\r\n" + report);
+        return report;
+    }
+
+    static ScriptedServer::Handler Replying(std::vector<Attribute> attributes) {
+        return [attributes](int fd, const auto& stopping) {
+            const std::string request = ReadRequest(fd, stopping);
+            WriteAll(fd, RootDseReply(MessageIdOf(request), attributes));
+            ReadRequest(fd, stopping); // the unbind
+        };
+    }
+
+    Clock::duration took{};
+};
+
+TEST_F(HostileServerTest, MalformedBerIsAFailedBind) {
+    EXPECT_EQ(RunAgainst([](int fd, const auto& stopping) {
+                  ReadRequest(fd, stopping);
+                  WriteAll(fd, std::string("\x30\x84\xff\xff\xff\xff\x02\x01", 8) +
+                                   std::string(64, '\xff'));
+              }),
+              kFailedBindReport);
+    EXPECT_LT(took, std::chrono::seconds(6));
+}
+
+TEST_F(HostileServerTest, ResetInTheMiddleOfTheReplyIsAFailedBind) {
+    EXPECT_EQ(RunAgainst([](int fd, const auto& stopping) {
+                  const std::string reply = RootDseReply(MessageIdOf(ReadRequest(fd, stopping)),
+                                                         {{"dnsHostName", {"dc1.quindral.test"}}});
+                  WriteAll(fd, reply.substr(0, reply.size() / 2));
+                  const linger reset{1, 0};
+                  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+              }),
+              kFailedBindReport);
+}
+
+TEST_F(HostileServerTest, ReplyDrippingOneBytePerTenthOfASecondEndsAtTheSearchTimeout) {
+    EXPECT_EQ(RunAgainst(
+                  [](int fd, const auto& stopping) {
+                      const std::string reply =
+                          RootDseReply(MessageIdOf(ReadRequest(fd, stopping)),
+                                       {{"dnsHostName", {std::string(200, 'x')}}});
+                      for (char byte : reply) {
+                          if (stopping() || !WriteAll(fd, std::string(1, byte))) {
+                              return;
+                          }
+                          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                      }
+                  },
+                  /*searchTimeout=*/1),
+              kFailedBindReport);
+    EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+TEST_F(HostileServerTest, EntryWithNoAttributesGivesOnlyTheContactingAndNullLines) {
+    EXPECT_EQ(RunAgainst(Replying({})), "Contacting LDAP://rootDSE\r\n" + kFailedBindReport);
+}
+
+TEST_F(HostileServerTest, BrokenTextNulsAndLineBreaksInValues) {
+    const std::string report = RunAgainst(Replying({
+        {"dnsHostName", {"dc\xFF\xFE.quindral.test"}},
+        {"serverName", {std::string("CN=a\0b", 6)}},
+        {"ldapServiceName", {"first\r\nsecond"}},
+    }));
+    EXPECT_EQ(report, "Contacting LDAP://rootDSE\r\n"
+                      "  dnsHostName: dc\xEF\xBF\xBD\xEF\xBF\xBD.quindral.test\r\n" +
+                          std::string("  serverName: CN=a\0b\r\n", 22) +
+                          "  ldapServiceName: first\r\nsecond\r\n" + kFailedBindReport);
+}
+
+TEST_F(HostileServerTest, NamesThatDifferOnlyInCaseKeepTheFirst) {
+    const std::string report = RunAgainst(Replying({
+        {"DNSHOSTNAME", {"first.quindral.test"}},
+        {"dnsHostName", {"second.quindral.test"}},
+    }));
+    EXPECT_NE(report.find("  dnsHostName: first.quindral.test\r\n"), std::string::npos) << report;
+    EXPECT_EQ(report.find("second"), std::string::npos);
+}
+
+TEST_F(HostileServerTest, MebibyteValueAndAHundredThousandValuesArriveWhole) {
+    std::vector<std::string> many;
+    for (int i = 0; i < 100000; ++i) {
+        many.push_back("DC=n" + std::to_string(i));
+    }
+    const std::string big(1 << 20, 'v');
+    const std::string report =
+        RunAgainst(Replying({{"dnsHostName", {big}}, {"namingContexts", many}}), 15);
+    EXPECT_NE(report.find("  dnsHostName: " + big + "\r\n"), std::string::npos);
+    EXPECT_NE(report.find("  namingContexts: \r\n    DC=n0\r\n    DC=n1\r\n"), std::string::npos);
+    EXPECT_TRUE(report.ends_with("    DC=n99999\r\n  altServer: <null>\r\n"));
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1 + 1 + 1 + 100000 + 1);
+}
+
+} // namespace
+} // namespace quindral::testing
