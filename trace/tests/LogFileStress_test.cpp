@@ -1,0 +1,128 @@
+// The log file under stress: programs appending at once, a run killed mid-way, a full disk.
+// Every line in the file must be whole.
+
+#include "TempDirectory.h"
+#include "trace/LogFile.h"
+#include "trace/LogTrace.h"
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <thread>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace quindral {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDirectory;
+
+std::string LineOf(char fill, int number) {
+    return std::string(1, fill) + std::to_string(number) + ":" + std::string(300, fill);
+}
+
+// True when every CR LF-ended line of the file is one that LineOf made; counts them by fill.
+bool AllLinesWhole(const std::string& log, std::map<char, int>& counts) {
+    std::size_t at = 0;
+    while (at < log.size()) {
+        const std::size_t end = log.find("\r\n", at);
+        if (end == std::string::npos) {
+            return false; // a broken last line
+        }
+        const std::string line = log.substr(at, end - at);
+        const char fill = line.empty() ? '?' : line[0];
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos ||
+            line != LineOf(fill, std::stoi(line.substr(1, colon - 1)))) {
+            return false;
+        }
+        ++counts[fill];
+        at = end + 2;
+    }
+    return true;
+}
+
+pid_t WriterProcess(const std::filesystem::path& log, char fill, int lines) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        StringTextHolder pane;
+        TraceSink sink(pane, log);
+        for (int i = 0; lines < 0 || i < lines; ++i) {
+            sink.LogTrace(LineOf(fill, i), false);
+        }
+        _exit(0);
+    }
+    return pid;
+}
+
+TEST(LogFileStress, TwoProgramsAppendingAtOnceNeverMixWithinALine) {
+    TempDirectory dir;
+    const auto log = LogFilePathIn(dir.path());
+    const pid_t a = WriterProcess(log, 'a', 3000);
+    const pid_t b = WriterProcess(log, 'b', 3000);
+    int status = 0;
+    waitpid(a, &status, 0);
+    waitpid(b, &status, 0);
+    std::map<char, int> counts;
+    EXPECT_TRUE(AllLinesWhole(ReadFile(log), counts));
+    EXPECT_EQ(counts['a'], 3000);
+    EXPECT_EQ(counts['b'], 3000);
+}
+
+TEST(LogFileStress, RunKilledMidWayLeavesOnlyWholeLines) {
+    TempDirectory dir;
+    const auto log = LogFilePathIn(dir.path());
+    const pid_t writer = WriterProcess(log, 'k', -1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kill(writer, SIGKILL);
+    int status = 0;
+    waitpid(writer, &status, 0);
+    std::map<char, int> counts;
+    EXPECT_TRUE(AllLinesWhole(ReadFile(log), counts));
+    EXPECT_GT(counts['k'], 0);
+}
+
+TEST(LogFileStress, FullDiskLeavesNoPartialLineAndTheNextLineAfterwardsIsWhole) {
+    TempDirectory dir;
+    const auto disk = dir.path() / "disk";
+    std::filesystem::create_directories(disk);
+    if (mount("quindral-test", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "needs the right to mount a small tmpfs (run as root, as CI does)";
+    }
+    // Unmounted on every path, also when an assertion below fails.
+    const std::unique_ptr<const char, void (*)(const char*)> unmount(
+        disk.c_str(), [](const char* path) { umount2(path, MNT_DETACH); });
+    {
+        const auto log = LogFilePathIn(disk);
+        // Leave a little room, so that the log fills the disk in the middle of a line.
+        std::ofstream(disk / "filler", std::ios::binary) << std::string(50 * 1024, 'f');
+        StringTextHolder pane;
+        TraceSink sink(pane, log);
+        int written = 0;
+        for (; written < 200; ++written) {
+            sink.LogTrace(LineOf('d', written), false);
+        }
+        std::map<char, int> counts;
+        EXPECT_TRUE(AllLinesWhole(ReadFile(log), counts));
+        EXPECT_LT(counts['d'], 200); // the disk did fill up
+        EXPECT_GT(counts['d'], 0);
+        // The pane got every line even where the file could not.
+        const std::string shown = pane.Text();
+        EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 200);
+
+        std::filesystem::remove(disk / "filler");
+        sink.LogTrace(LineOf('e', 1), false);
+        counts.clear();
+        EXPECT_TRUE(AllLinesWhole(ReadFile(log), counts));
+        EXPECT_EQ(counts['e'], 1);
+    }
+}
+
+} // namespace
+} // namespace quindral
