@@ -8,13 +8,13 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
-#include <thread>
-#include <gtest/gtest.h>
 #include <sstream>
 #include <sys/mount.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quindral {
