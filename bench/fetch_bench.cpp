@@ -3,6 +3,7 @@
 
 #include "ClientConfiguration.h"
 #include "FakeDirectory.h"
+#include "ScriptedServer.h"
 #include "SlapdServer.h"
 #include "TempDirectory.h"
 #include "report/FetchAttributes.h"
@@ -16,6 +17,7 @@
 #include <benchmark/benchmark.h>
 #include <ldap.h>
 #include <memory>
+#include <thread>
 
 using namespace quindral;
 using namespace quindral::testing;
@@ -54,6 +56,47 @@ void FetchRunThroughLdap(benchmark::State& state) {
     }
 }
 BENCHMARK(FetchRunThroughLdap)->Unit(benchmark::kMicrosecond);
+
+// Time to the failed-bind report with the default timeouts (5 s to connect, 15 s to search).
+void FailedBindRefused(benchmark::State& state) {
+    ClientConfiguration configuration("ldap://" + RandomLoopbackAddress() + ":1");
+    StringTextHolder pane;
+    TraceSink sink(pane, "/dev/null");
+    LdapDirectory directory;
+    for (auto _ : state) {
+        FetchAttributes("LDAP", directory, sink);
+    }
+}
+BENCHMARK(FailedBindRefused)->Unit(benchmark::kMicrosecond);
+
+void FailedBindBlackHoledHandshake(benchmark::State& state) {
+    ScriptedServer hole(RandomLoopbackAddress(), {}, /*acceptConnections=*/false);
+    ClientConfiguration configuration(hole.Uri());
+    StringTextHolder pane;
+    TraceSink sink(pane, "/dev/null");
+    LdapDirectory directory;
+    for (auto _ : state) {
+        FetchAttributes("LDAP", directory, sink);
+    }
+}
+BENCHMARK(FailedBindBlackHoledHandshake)->Iterations(1)->Unit(benchmark::kSecond);
+
+void FailedBindSilentListener(benchmark::State& state) {
+    ScriptedServer silent(RandomLoopbackAddress(), [](int fd, const auto& stopping) {
+        ReadRequest(fd, stopping);
+        while (!stopping()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    ClientConfiguration configuration(silent.Uri());
+    StringTextHolder pane;
+    TraceSink sink(pane, "/dev/null");
+    LdapDirectory directory;
+    for (auto _ : state) {
+        FetchAttributes("LDAP", directory, sink);
+    }
+}
+BENCHMARK(FailedBindSilentListener)->Iterations(1)->Unit(benchmark::kSecond);
 
 FakeDirectory LongList(int values) {
     std::vector<DirectoryValue> list;
