@@ -58,8 +58,8 @@ void FetchRunThroughLdap(benchmark::State& state) {
 BENCHMARK(FetchRunThroughLdap)->Unit(benchmark::kMicrosecond);
 
 // Time to the failed-bind report with the default timeouts (5 s to connect, 15 s to search).
-void FailedBindRefused(benchmark::State& state) {
-    ClientConfiguration configuration("ldap://" + RandomLoopbackAddress() + ":1");
+void FetchRunsAgainst(benchmark::State& state, const std::string& uri) {
+    ClientConfiguration configuration(uri);
     StringTextHolder pane;
     TraceSink sink(pane, "/dev/null");
     LdapDirectory directory;
@@ -67,17 +67,15 @@ void FailedBindRefused(benchmark::State& state) {
         FetchAttributes("LDAP", directory, sink);
     }
 }
+
+void FailedBindRefused(benchmark::State& state) {
+    FetchRunsAgainst(state, "ldap://" + RandomLoopbackAddress() + ":1");
+}
 BENCHMARK(FailedBindRefused)->Unit(benchmark::kMicrosecond);
 
 void FailedBindBlackHoledHandshake(benchmark::State& state) {
     ScriptedServer hole(RandomLoopbackAddress(), {}, /*acceptConnections=*/false);
-    ClientConfiguration configuration(hole.Uri());
-    StringTextHolder pane;
-    TraceSink sink(pane, "/dev/null");
-    LdapDirectory directory;
-    for (auto _ : state) {
-        FetchAttributes("LDAP", directory, sink);
-    }
+    FetchRunsAgainst(state, hole.Uri());
 }
 BENCHMARK(FailedBindBlackHoledHandshake)->Iterations(1)->Unit(benchmark::kSecond);
 
@@ -88,13 +86,7 @@ void FailedBindSilentListener(benchmark::State& state) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     });
-    ClientConfiguration configuration(silent.Uri());
-    StringTextHolder pane;
-    TraceSink sink(pane, "/dev/null");
-    LdapDirectory directory;
-    for (auto _ : state) {
-        FetchAttributes("LDAP", directory, sink);
-    }
+    FetchRunsAgainst(state, silent.Uri());
 }
 BENCHMARK(FailedBindSilentListener)->Iterations(1)->Unit(benchmark::kSecond);
 
