@@ -4,6 +4,22 @@
 
 namespace quindral {
 
+namespace {
+
+std::string NarrowFromWide(std::wstring_view wide, UINT codePage) {
+    if (wide.empty()) {
+        return std::string();
+    }
+    const int length = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(),
+                        length, nullptr, nullptr);
+    return narrow;
+}
+
+} // namespace
+
 std::wstring WideFromUtf8(std::string_view utf8) {
     if (utf8.empty()) {
         return std::wstring();
@@ -17,28 +33,11 @@ std::wstring WideFromUtf8(std::string_view utf8) {
 }
 
 std::string Utf8FromWide(std::wstring_view wide) {
-    if (wide.empty()) {
-        return std::string();
-    }
-    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length,
-                        nullptr, nullptr);
-    return utf8;
+    return NarrowFromWide(wide, CP_UTF8);
 }
 
 std::string AnsiFromUtf8(std::string_view utf8) {
-    const std::wstring wide = WideFromUtf8(utf8);
-    if (wide.empty()) {
-        return std::string();
-    }
-    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), length,
-                        nullptr, nullptr);
-    return ansi;
+    return NarrowFromWide(WideFromUtf8(utf8), CP_ACP);
 }
 
 } // namespace quindral
