@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -17,17 +18,18 @@ struct SrvRecord {
     friend bool operator==(const SrvRecord&, const SrvRecord&) = default;
 };
 
-// The host's DNS domain: the domain part of its fully qualified name, else the resolver's own
-// domain or first search entry. Nothing when none is known.
-std::optional<std::string> HostDnsDomain();
-
-// The SRV records of a name, as the system's resolver finds them; none on any failure. Records
-// whose target is "." (the service is decidedly not offered there) are left out.
-std::vector<SrvRecord> QuerySrvRecords(const std::string& name);
+// The SRV records in the answer section of a DNS reply. A record whose target name does not lie
+// wholly inside the record's own data is skipped, and so is a target of "." (the service is
+// decidedly not offered there); a reply that cannot be parsed gives none.
+std::vector<SrvRecord> ParseSrvAnswer(const unsigned char* reply, std::size_t length);
 
 // The order in which to try the targets (RFC 2782): lowest priority first; within one priority a
 // weighted random order, where random(n) returns a number from 0 to n inclusive.
 std::vector<SrvRecord> OrderSrvRecords(std::vector<SrvRecord> records,
                                        const std::function<std::uint32_t(std::uint32_t)>& random);
+
+// The DNS domain of a host name: what follows its first dot, without a trailing dot. Nothing for a
+// name with no domain part.
+std::optional<std::string> DomainPart(const std::string& hostName);
 
 } // namespace quindral

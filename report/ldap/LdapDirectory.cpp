@@ -3,8 +3,6 @@
 #include "RootDseReader.h"
 #include "ServerLocator.h"
 
-#include <csignal>
-
 namespace quindral {
 
 namespace {
@@ -39,24 +37,16 @@ private:
 
 } // namespace
 
-LdapDirectory::LdapDirectory() {
-    // A server that closes the connection while a request is being written must not end the
-    // program with SIGPIPE; the write fails and the bind with it.
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
 std::shared_ptr<DirectoryObject> LdapDirectory::Bind(std::string_view path) {
     const auto provider = ProviderOfBindPath(path);
     if (!provider) {
         return nullptr;
     }
-    const ServerTimeouts timeouts = EffectiveTimeouts();
-    for (const auto& uri : LocateServers(*provider)) {
-        if (auto entry = ReadRootDse(uri, timeouts)) {
-            return std::make_shared<LdapRootDse>(std::string(path), std::move(*entry));
-        }
+    auto entry = LocateRootDse(*provider);
+    if (!entry) {
+        return nullptr;
     }
-    return nullptr;
+    return std::make_shared<LdapRootDse>(std::string(path), std::move(*entry));
 }
 
 } // namespace quindral

@@ -8,9 +8,11 @@ namespace quindral {
 // "GC://rootDSE" are bound by finding a server the way a directory client does (the OpenLDAP
 // client configuration, then DNS SRV records) and reading its root entry with one search; every
 // Get is answered from that one reply. Any other path is a failed bind.
+//
+// A server may close its connection while a request is being written: the program must ignore
+// SIGPIPE (its main does) so that the write fails rather than ending the process.
 class LdapDirectory final : public Directory {
 public:
-    LdapDirectory();
     std::shared_ptr<DirectoryObject> Bind(std::string_view path) override;
 };
 

@@ -1,11 +1,13 @@
 #pragma once
 
-#include "ServerLocator.h"
-
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+typedef struct ldap LDAP;
+typedef struct ldapmsg LDAPMessage;
 
 namespace quindral {
 
@@ -21,9 +23,16 @@ struct RootDseEntry {
     const Attribute* Find(std::string_view name) const;
 };
 
-// Connects to the server at uri and reads its root entry with one anonymous LDAPv3 base search of
-// "" for all user and operational attributes; no bind request is sent. Nothing when the server
-// cannot be reached in time, the search fails or returns no entry.
-std::optional<RootDseEntry> ReadRootDse(const std::string& uri, const ServerTimeouts& timeouts);
+// Sends the one request that reads a root entry: an anonymous LDAPv3 base search of "" for all
+// user and operational attributes, with no bind request before it. The message ID, or nothing
+// when it could not be sent.
+std::optional<int> SendRootDseSearch(LDAP* ld);
+
+// The root entry in a complete search reply (entry and result), or nothing when the search failed
+// or found no entry.
+std::optional<RootDseEntry> RootDseOfReply(LDAP* ld, LDAPMessage* reply);
+
+// Attribute names compare without regard to case, by ASCII alone, whatever the process locale.
+std::string AsciiLowerCase(std::string_view text);
 
 } // namespace quindral

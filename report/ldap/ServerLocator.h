@@ -1,6 +1,7 @@
 #pragma once
 
-#include <chrono>
+#include "RootDseReader.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,11 +16,13 @@ enum class Provider { Ldap, GlobalCatalog };
 // The provider of a bind path, which must be exactly "LDAP://rootDSE" or "GC://rootDSE".
 std::optional<Provider> ProviderOfBindPath(std::string_view path);
 
-// The servers to ask for the provider, as LDAP URIs in the order to try them: those of the
-// OpenLDAP client configuration (a global catalog on the same hosts, port 3268, or 3269 for
-// ldaps), else those that the DNS SRV records of the host's domain name. Empty when neither names
-// a server.
-std::vector<std::string> LocateServers(Provider provider);
+// Finds a server for the provider and reads its root entry, all within one deadline (the
+// configured NETWORK_TIMEOUT plus TIMEOUT, from the start, lookups included). The servers are
+// those of the OpenLDAP client configuration (a global catalog on the same hosts, port 3268, or
+// 3269 for ldaps), else those that the DNS SRV records of the host's domain name; a global
+// catalog is looked for under the forest root, which a domain controller of the host's domain
+// names when the domain itself has no catalog records. Nothing when no server answered in time.
+std::optional<RootDseEntry> LocateRootDse(Provider provider);
 
 // The URIs that the OpenLDAP client configuration names (ldap.conf, ldaprc, LDAPURI and the rest,
 // as libldap read them), or nothing when it names none and libldap would fall back on its
@@ -30,12 +33,11 @@ std::optional<std::string> ConfiguredUriList();
 // global catalog's port for "GC". URIs that name no network host (ldapi://) serve no catalog.
 std::vector<std::string> UrisForProvider(const std::string& uriList, Provider provider);
 
-// How long to wait: the configured NETWORK_TIMEOUT and TIMEOUT, else 5 s to connect to each address
-// and 15 s for the search.
-struct ServerTimeouts {
-    std::chrono::microseconds connect;
-    std::chrono::microseconds search;
-};
-ServerTimeouts EffectiveTimeouts();
+// The SRV names under which a domain publishes the provider's servers, best first.
+std::vector<std::string> SrvNamesFor(Provider provider, const std::string& domain);
+
+// The DNS name of a naming context made of domain components ("DC=a,DC=b" is "a.b"); nothing when
+// it has none.
+std::optional<std::string> DnsNameOfNamingContext(std::string_view distinguishedName);
 
 } // namespace quindral

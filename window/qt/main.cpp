@@ -6,8 +6,12 @@
 #include "trace/LogFile.h"
 
 #include <QApplication>
+#include <csignal>
 
 int main(int argc, char** argv) {
+    // A directory server that closes its connection while a request is being written must fail
+    // that bind, not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quindral"));
     QApplication::setApplicationDisplayName(QStringLiteral("Orvane"));

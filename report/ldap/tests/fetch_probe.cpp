@@ -5,6 +5,7 @@
 #include "report/FetchAttributes.h"
 #include "report/ldap/LdapDirectory.h"
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: fetch_probe PROVIDER [LOGFILE]\n");
         return 2;
     }
+    std::signal(SIGPIPE, SIG_IGN);
     quindral::StringTextHolder pane;
     quindral::TraceSink sink(pane, argc > 2 ? argv[2] : "/dev/null");
     quindral::LdapDirectory directory;

@@ -1,0 +1,187 @@
+#include "AsyncResolver.h"
+
+#include <ares.h>
+#include <arpa/nameser.h>
+#include <cstring>
+#include <mutex>
+#include <netdb.h>
+#include <resolv.h>
+
+namespace quindral {
+
+namespace {
+
+// The system resolver's per-query timeout and number of attempts, as resolv.conf (or RES_OPTIONS)
+// sets them, so that this resolver waits exactly as long as the system's own would.
+void SystemTimeouts(ares_options& options, int& mask) {
+    struct __res_state state {};
+    if (res_ninit(&state) == 0) {
+        options.timeout = state.retrans * 1000;
+        options.tries = state.retry;
+        mask |= ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES;
+    }
+    res_nclose(&state);
+}
+
+} // namespace
+
+// One started query: the caller's callback, and the count of unanswered queries to keep right.
+template <typename Result> struct AsyncResolver::Call {
+    AsyncResolver* resolver;
+    std::function<void(Result)> done;
+
+    // Takes the call back from c-ares' argument; a destroyed channel drops the answer.
+    static void Finish(void* arg, int status, Result result) {
+        std::unique_ptr<Call> call(static_cast<Call*>(arg));
+        --call->resolver->pending_;
+        if (status != ARES_EDESTRUCTION) {
+            call->done(std::move(result));
+        }
+    }
+};
+
+AsyncResolver::AsyncResolver() {
+    static std::once_flag initialised;
+    static bool libraryOk = false;
+    std::call_once(initialised, [] { libraryOk = ares_library_init(ARES_LIB_INIT_ALL) == 0; });
+    if (!libraryOk) {
+        return;
+    }
+    ares_options options{};
+    int mask = 0;
+    SystemTimeouts(options, mask);
+    if (ares_init_options(&channel_, &options, mask) != ARES_SUCCESS) {
+        channel_ = nullptr;
+    }
+}
+
+AsyncResolver::~AsyncResolver() {
+    if (channel_ != nullptr) {
+        ares_destroy(channel_);
+    }
+}
+
+void AsyncResolver::QuerySrv(const std::string& name,
+                             std::function<void(std::vector<SrvRecord>)> done) {
+    if (channel_ == nullptr) {
+        done({});
+        return;
+    }
+    ++pending_;
+    using SrvCall = Call<std::vector<SrvRecord>>;
+    ares_query(
+        channel_, name.c_str(), ns_c_in, ns_t_srv,
+        [](void* arg, int status, int, unsigned char* reply, int length) {
+            std::vector<SrvRecord> records;
+            if (status == ARES_SUCCESS && reply != nullptr && length > 0) {
+                records = ParseSrvAnswer(reply, static_cast<std::size_t>(length));
+            }
+            SrvCall::Finish(arg, status, std::move(records));
+        },
+        new SrvCall{this, std::move(done)});
+}
+
+void AsyncResolver::LookupAddresses(const std::string& host, std::uint16_t port,
+                                    std::function<void(std::vector<sockaddr_storage>)> done) {
+    if (channel_ == nullptr) {
+        done({});
+        return;
+    }
+    ++pending_;
+    using AddressCall = Call<std::vector<sockaddr_storage>>;
+    ares_addrinfo_hints hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = ARES_AI_NUMERICSERV;
+    ares_getaddrinfo(
+        channel_, host.c_str(), std::to_string(port).c_str(), &hints,
+        [](void* arg, int status, int, ares_addrinfo* found) {
+            std::vector<sockaddr_storage> addresses;
+            if (status == ARES_SUCCESS && found != nullptr) {
+                for (auto* node = found->nodes; node != nullptr; node = node->ai_next) {
+                    sockaddr_storage address{};
+                    if (node->ai_addr != nullptr && node->ai_addrlen > 0 &&
+                        static_cast<std::size_t>(node->ai_addrlen) <= sizeof address) {
+                        std::memcpy(&address, node->ai_addr, node->ai_addrlen);
+                        addresses.push_back(address);
+                    }
+                }
+            }
+            ares_freeaddrinfo(found);
+            AddressCall::Finish(arg, status, std::move(addresses));
+        },
+        new AddressCall{this, std::move(done)});
+}
+
+void AsyncResolver::LookupCanonicalName(const std::string& host,
+                                        std::function<void(std::optional<std::string>)> done) {
+    if (channel_ == nullptr) {
+        done(std::nullopt);
+        return;
+    }
+    ++pending_;
+    using NameCall = Call<std::optional<std::string>>;
+    ares_gethostbyname(
+        channel_, host.c_str(), AF_INET,
+        [](void* arg, int status, int, hostent* found) {
+            std::optional<std::string> name;
+            if (status == ARES_SUCCESS && found != nullptr && found->h_name != nullptr) {
+                name = found->h_name;
+            }
+            NameCall::Finish(arg, status, std::move(name));
+        },
+        new NameCall{this, std::move(done)});
+}
+
+void AsyncResolver::AddPollFds(std::vector<pollfd>& fds) const {
+    if (channel_ == nullptr) {
+        return;
+    }
+    ares_socket_t sockets[ARES_GETSOCK_MAXNUM];
+    const int bits = ares_getsock(channel_, sockets, ARES_GETSOCK_MAXNUM);
+    for (int i = 0; i < ARES_GETSOCK_MAXNUM; ++i) {
+        short events = 0;
+        if (ARES_GETSOCK_READABLE(bits, i)) {
+            events |= POLLIN;
+        }
+        if (ARES_GETSOCK_WRITABLE(bits, i)) {
+            events |= POLLOUT;
+        }
+        if (events != 0) {
+            fds.push_back(pollfd{sockets[i], events, 0});
+        }
+    }
+}
+
+void AsyncResolver::Process(const std::vector<pollfd>& fds, std::size_t from) {
+    if (channel_ == nullptr) {
+        return;
+    }
+    for (std::size_t i = from; i < fds.size(); ++i) {
+        const pollfd& fd = fds[i];
+        const bool readable = (fd.revents & (POLLIN | POLLERR | POLLHUP)) != 0;
+        const bool writable = (fd.revents & POLLOUT) != 0;
+        if (readable || writable) {
+            ares_process_fd(channel_, readable ? fd.fd : ARES_SOCKET_BAD,
+                            writable ? fd.fd : ARES_SOCKET_BAD);
+        }
+    }
+    // Timeouts are handled by a call with no socket.
+    ares_process_fd(channel_, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
+}
+
+std::optional<std::chrono::milliseconds> AsyncResolver::NextTimeout() const {
+    if (channel_ == nullptr || pending_ == 0) {
+        return std::nullopt;
+    }
+    timeval space{};
+    const timeval* next = ares_timeout(channel_, nullptr, &space);
+    if (next == nullptr) {
+        return std::nullopt;
+    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::seconds(next->tv_sec) + std::chrono::microseconds(next->tv_usec)) +
+           std::chrono::milliseconds(1);
+}
+
+} // namespace quindral
