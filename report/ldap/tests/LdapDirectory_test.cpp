@@ -78,6 +78,7 @@ TEST_F(DomainControllerTest, OneRunSendsExactlyOneSearchAndNoBind) {
     ReportRun run;
     run("LDAP");
     const std::string log = dc->StatsLog();
+    EXPECT_EQ(CountLogLines(log, " ACCEPT from"), 1) << log; // one connection
     EXPECT_EQ(CountLogLines(log, " SRCH base=\"\" scope=0"), 1) << log;
     EXPECT_EQ(CountLogLines(log, " SRCH attr=* +"), 1) << log;
     EXPECT_EQ(CountLogLines(log, " BIND "), 0) << log;

@@ -1,5 +1,5 @@
-// How the server is found: through the OpenLDAP client configuration the process starts with,
-// and through DNS SRV records. Each case runs the fetch probe as a process of its own, since
+// How the server is found through the OpenLDAP client configuration the process starts with.
+// Each case runs the fetch probe as a process of its own, since
 // libldap reads its configuration once per process.
 
 #include "LdapTestSupport.h"
@@ -80,49 +80,6 @@ TEST(ConfiguredTimeout, NetworkTimeoutFromLdapConfWins) {
     EXPECT_EQ(report, kFailedBindReport);
     EXPECT_LT(took, std::chrono::seconds(4)); // the default would be 5 s
 }
-
-class DnsSrvRouteTest : public ::testing::TestWithParam<std::pair<const char*, bool>> {};
-
-TEST_P(DnsSrvRouteTest, ServersFromSrvRecordsInPriorityOrder) {
-    if (Output("unshare --net --mount --uts true 2>&1 && echo ok") != "ok\n") {
-        GTEST_SKIP() << "needs network and mount namespaces (run as root, as CI does)";
-    }
-    TempDirectory dir;
-    const auto [hostName, searchLine] = GetParam();
-    std::ofstream(dir.path() / "resolv.conf")
-        << "nameserver 127.0.0.53\n"
-        << (searchLine ? "search ad.quindral.test\n" : "") << "options timeout:1 attempts:2\n";
-    std::ofstream(dir.path() / "hosts")
-        << "127.0.0.1 localhost\n"
-        << (searchLine ? "" : "127.0.1.1 client.ad.quindral.test client\n");
-    // The first domain controller record has the best priority but nothing behind it, so the
-    // run must go on to the next one.
-    std::ofstream(dir.path() / "dnsmasq.conf")
-        << "listen-address=127.0.0.53\nbind-interfaces\nport=53\nno-resolv\nno-hosts\n"
-           "local=/quindral.test/\n"
-           "host-record=dead.ad.quindral.test,127.0.0.12\n"
-           "host-record=dc1.ad.quindral.test,127.0.0.10\n"
-           "host-record=gc1.ad.quindral.test,127.0.0.11\n"
-           "srv-host=_ldap._tcp.dc._msdcs.ad.quindral.test,dead.ad.quindral.test,389,0,100\n"
-           "srv-host=_ldap._tcp.dc._msdcs.ad.quindral.test,dc1.ad.quindral.test,389,10,100\n"
-           "srv-host=_gc._tcp.ad.quindral.test,gc1.ad.quindral.test,3268,0,100\n";
-    const std::string log =
-        Output("unshare --net --mount --uts sh " NETNS_ROUTE_SCRIPT " " + dir.path().string() +
-               " " FETCH_PROBE " " QUINDRAL_LDAP_FIXTURES " " + hostName + " 2>&1");
-    const std::string ldap = ReadFile(dir.path() / "ldap.out");
-    const std::string gc = ReadFile(dir.path() / "gc.out");
-    EXPECT_EQ(FirstLine(ldap), "Contacting LDAP://rootDSE") << log;
-    EXPECT_NE(ldap.find("  dnsHostName: dc1.quindral.test\r\n"), std::string::npos) << ldap;
-    EXPECT_EQ(FirstLine(gc), "Contacting GC://rootDSE") << log;
-    EXPECT_NE(gc.find("  dnsHostName: gc1.quindral.test\r\n"), std::string::npos) << gc;
-}
-
-INSTANTIATE_TEST_SUITE_P(DomainSources, DnsSrvRouteTest,
-                         ::testing::Values(std::pair{"client", true}, std::pair{"client", false}),
-                         [](const auto& info) {
-                             return std::string(info.param.second ? "ResolverSearchDomain"
-                                                                  : "FullyQualifiedHostName");
-                         });
 
 } // namespace
 } // namespace quindral::testing

@@ -18,6 +18,7 @@ int ListenOn(const std::string& address, int backlog, int& port) {
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in local{};
     local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<uint16_t>(port));
     ::inet_pton(AF_INET, address.c_str(), &local.sin_addr);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
         ::listen(fd, backlog) != 0) {
@@ -55,8 +56,8 @@ std::size_t CompleteElementLength(const std::string& bytes) {
 } // namespace
 
 ScriptedServer::ScriptedServer(std::string address, Handler handler, bool acceptConnections,
-                               std::chrono::seconds lifetime)
-    : address_(std::move(address)), handler_(std::move(handler)) {
+                               std::chrono::seconds lifetime, int port)
+    : address_(std::move(address)), handler_(std::move(handler)), port_(port) {
     listener_ = ListenOn(address_, acceptConnections ? 16 : 0, port_);
     if (!acceptConnections) {
         // A backlog of 0 still queues one connection; with that one queued, the kernel drops
@@ -124,6 +125,18 @@ std::string ReadRequest(int fd, const std::function<bool()>& stopping) {
         bytes.append(buffer, static_cast<std::size_t>(got));
     }
     return bytes;
+}
+
+std::unique_ptr<ScriptedServer> SilentServer(const std::string& address, int port) {
+    return std::make_unique<ScriptedServer>(
+        address,
+        [](int fd, const auto& stopping) {
+            ReadRequest(fd, stopping);
+            while (!stopping()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        },
+        true, std::chrono::seconds(60), port);
 }
 
 bool WriteAll(int fd, const std::string& bytes) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -18,7 +19,7 @@ public:
     // and its backlog is filled, so that new connections hang in their handshake.
     using Handler = std::function<void(int fd, const std::function<bool()>& stopping)>;
     ScriptedServer(std::string address, Handler handler, bool acceptConnections = true,
-                   std::chrono::seconds lifetime = std::chrono::seconds(60));
+                   std::chrono::seconds lifetime = std::chrono::seconds(60), int port = 0);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
@@ -39,6 +40,10 @@ private:
     std::atomic<int> connections_{0};
     std::thread thread_;
 };
+
+// A server that accepts the connection, reads the request and never answers: a hung server.
+// port 0 takes any free port.
+std::unique_ptr<ScriptedServer> SilentServer(const std::string& address, int port = 0);
 
 // Reads what the peer sends until a complete BER element arrives, the peer closes or stopping()
 // turns true. Returns the bytes read.

@@ -1,0 +1,124 @@
+#include "TestNetwork.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <stdexcept>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace quindral::testing {
+
+namespace {
+
+bool inPrivateNetwork = false;
+
+void BindOver(const std::filesystem::path& file, const char* target) {
+    if (::mount(file.c_str(), target, nullptr, MS_BIND, nullptr) != 0) {
+        throw std::runtime_error(std::string("cannot bind a file over ") + target);
+    }
+}
+
+bool Answers(const char* address, int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, address, &peer.sin_addr);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+bool EnterPrivateNetwork() {
+    if (::unshare(CLONE_NEWNET | CLONE_NEWNS | CLONE_NEWUTS) != 0) {
+        return false;
+    }
+    // Mounts made here must not reach the machine's own mount table.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        return false;
+    }
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq loopback{};
+    std::strncpy(loopback.ifr_name, "lo", IFNAMSIZ - 1);
+    const bool up = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &loopback) == 0 &&
+                    (loopback.ifr_flags |= IFF_UP, ::ioctl(fd, SIOCSIFFLAGS, &loopback) == 0);
+    ::close(fd);
+    inPrivateNetwork = up;
+    return up;
+}
+
+bool InPrivateNetwork() {
+    return inPrivateNetwork;
+}
+
+TestHost::TestHost(const std::string& hostName, const std::string& resolvConf,
+                   const std::string& hosts) {
+    if (::sethostname(hostName.data(), hostName.size()) != 0) {
+        throw std::runtime_error("cannot set the host name");
+    }
+    std::ofstream(dir_.path() / "resolv.conf") << resolvConf;
+    std::ofstream(dir_.path() / "hosts") << hosts;
+    std::ofstream(dir_.path() / "empty");
+    BindOver(dir_.path() / "resolv.conf", "/etc/resolv.conf");
+    BindOver(dir_.path() / "hosts", "/etc/hosts");
+    if (std::filesystem::exists("/etc/ldap/ldap.conf")) {
+        BindOver(dir_.path() / "empty", "/etc/ldap/ldap.conf");
+    }
+}
+
+TestHost::~TestHost() {
+    ::umount2("/etc/ldap/ldap.conf", MNT_DETACH);
+    ::umount2("/etc/hosts", MNT_DETACH);
+    ::umount2("/etc/resolv.conf", MNT_DETACH);
+}
+
+DnsmasqServer::DnsmasqServer(const std::string& records) {
+    const auto conf = dir_.path() / "dnsmasq.conf";
+    std::ofstream(conf) << "listen-address=" << kTestNameserver
+                        << "\nbind-interfaces\nport=53\nno-resolv\nno-hosts\n"
+                           "local=/test/\n"
+                        << records;
+    const std::string confOption = "--conf-file=" + conf.string();
+    const std::string logPath = (dir_.path() / "dnsmasq.log").string();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ::dup2(log, STDERR_FILENO);
+        ::execlp("dnsmasq", "dnsmasq", "--keep-in-foreground", "--user=root", confOption.c_str(),
+                 static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // dnsmasq answers over TCP on the same port once it serves.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!Answers(kTestNameserver, 53)) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_ ||
+            std::chrono::steady_clock::now() > deadline) {
+            pid_ = -1;
+            throw std::runtime_error("dnsmasq did not start: " +
+                                     ReadFile(dir_.path() / "dnsmasq.log"));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+DnsmasqServer::~DnsmasqServer() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+}
+
+} // namespace quindral::testing
