@@ -1,3 +1,4 @@
+#include "ScriptedDns.h"
 #include "report/ldap/DnsSrv.h"
 #include "report/ldap/ServerLocator.h"
 #include "report/ldap/Utf8Text.h"
@@ -71,6 +72,36 @@ TEST(OrderSrvRecords, LowestPriorityFirstThenByWeight) {
     }
     EXPECT_GT(heavyFirst, 800);
     EXPECT_LT(heavyFirst, 980);
+}
+
+TEST(ParseSrvAnswer, TargetMustLieWithinItsOwnRecord) {
+    testing::DnsQuery query;
+    query.name = "_ldap._tcp.x.test";
+    query.question = testing::DnsName(query.name) + std::string("\0\x21\0\x01", 4);
+    // The first record's target says "dc1" and then runs on into the next record's first bytes,
+    // its owner name's pointer back to the question: a target that its record does not hold.
+    const std::string overrun = testing::SrvAnswer(0, 0, 389,
+                                                   "\x03"
+                                                   "dc1");
+    const std::string good = testing::SrvAnswer(5, 10, 3268, testing::DnsName("gc1.x.test"));
+    const std::string reply = testing::DnsReply(query, {overrun, good});
+    const auto records =
+        ParseSrvAnswer(reinterpret_cast<const unsigned char*>(reply.data()), reply.size());
+    EXPECT_EQ(records, (std::vector<SrvRecord>{{5, 10, 3268, "gc1.x.test"}}));
+}
+
+TEST(DnsNameOfNamingContext, DomainComponentsInOrder) {
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"DC=lab,DC=example,DC=test", "lab.example.test"},
+        {"dc=Lab, dc=Example ,DC=test", "Lab.Example.test"},
+        {"CN=Configuration,DC=quindral,DC=test", "quindral.test"},
+        {"O=plain", std::nullopt},
+        {"", std::nullopt},
+        {"DC=,DC=test", "test"},
+    };
+    for (const auto& [dn, name] : cases) {
+        EXPECT_EQ(DnsNameOfNamingContext(dn), name) << dn;
+    }
 }
 
 } // namespace
