@@ -1,11 +1,15 @@
-// Benchmarks of the fetch run: against the floor of one bare libldap search of a local slapd, and
-// with long lists through the log file and the Qt pane. Run with QT_QPA_PLATFORM=offscreen.
+// Benchmarks of the fetch run: against the floor of one bare libldap search of a local slapd, with
+// dead servers ahead of a live one or none alive, and with long lists through the log file and the
+// Qt pane. Run with QT_QPA_PLATFORM=offscreen. The cases with servers run in a private network
+// (as root), where the benchmark starts its own slapd, dnsmasq and hung servers.
 
 #include "ClientConfiguration.h"
 #include "FakeDirectory.h"
+#include "ScriptedDns.h"
 #include "ScriptedServer.h"
 #include "SlapdServer.h"
 #include "TempDirectory.h"
+#include "TestNetwork.h"
 #include "report/FetchAttributes.h"
 #include "report/ldap/LdapDirectory.h"
 #include "trace/LogFile.h"
@@ -15,6 +19,7 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <benchmark/benchmark.h>
+#include <csignal>
 #include <ldap.h>
 #include <memory>
 #include <thread>
@@ -80,15 +85,71 @@ void FailedBindBlackHoledHandshake(benchmark::State& state) {
 BENCHMARK(FailedBindBlackHoledHandshake)->Iterations(1)->Unit(benchmark::kSecond);
 
 void FailedBindSilentListener(benchmark::State& state) {
-    ScriptedServer silent(RandomLoopbackAddress(), [](int fd, const auto& stopping) {
-        ReadRequest(fd, stopping);
-        while (!stopping()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    });
-    FetchRunsAgainst(state, silent.Uri());
+    FetchRunsAgainst(state, SilentServer(RandomLoopbackAddress())->Uri());
 }
 BENCHMARK(FailedBindSilentListener)->Iterations(1)->Unit(benchmark::kSecond);
+
+// Hung servers (they accept and never answer) ahead of a live one, or none alive: listed by SRV
+// records that dnsmasq serves, or by a configured URI list. state.range(0) hung servers,
+// state.range(1) 1 with a live one last, state.range(2) 1 through DNS; the timeouts are the
+// defaults unless state.range(3) is 1 (NETWORK_TIMEOUT 1, TIMEOUT 2).
+void HungServersFirst(benchmark::State& state) {
+    const auto hung = static_cast<int>(state.range(0));
+    const bool live = state.range(1) == 1;
+    const bool throughDns = state.range(2) == 1;
+    TestHost host("ws1.quindral.test", "nameserver 127.0.0.53\noptions timeout:1 attempts:2\n");
+    std::vector<std::unique_ptr<ScriptedServer>> servers;
+    std::string records, uris;
+    for (int i = 1; i <= hung + (live ? 1 : 0); ++i) {
+        const std::string address = "127.0.1." + std::to_string(i);
+        const std::string name = "s" + std::to_string(i) + ".quindral.test";
+        records += "host-record=" + name + "," + address + "\n" +
+                   "srv-host=_ldap._tcp.dc._msdcs.quindral.test," + name + ",389," +
+                   std::to_string(i) + ",100\n";
+        uris += "ldap://" + address + " ";
+        if (i <= hung) {
+            servers.push_back(SilentServer(address, 389));
+        }
+    }
+    DnsmasqServer dns(records);
+    std::unique_ptr<SlapdServer> liveServer;
+    if (live) {
+        liveServer = std::make_unique<SlapdServer>(
+            SlapdServer::Options{"127.0.1." + std::to_string(hung + 1), {389}, "ad-ldap.ldif"});
+    }
+    const bool tight = state.range(3) == 1;
+    ClientConfiguration configuration(throughDns ? "" : uris, tight ? 1 : 0, tight ? 2 : 0);
+    StringTextHolder pane;
+    TraceSink sink(pane, "/dev/null");
+    LdapDirectory directory;
+    for (auto _ : state) {
+        FetchAttributes("LDAP", directory, sink);
+    }
+    state.SetLabel(pane.Text().find("dnsHostName") != std::string::npos ? "report" : "failed bind");
+}
+BENCHMARK(HungServersFirst)
+    ->ArgNames({"hung", "live", "dns", "tight"})
+    ->Args({3, 1, 1, 0})
+    ->Args({3, 1, 0, 0})
+    ->Args({8, 0, 1, 0})
+    ->Args({8, 0, 0, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// A resolver that never answers, with the default timeouts (resolv.conf: 5 s, 2 attempts).
+void SilentResolver(benchmark::State& state) {
+    TestHost host("client", "nameserver 127.0.0.53\nsearch quindral.test\n"
+                            "options timeout:5 attempts:2\n");
+    ScriptedDns silent([](const DnsQuery&, bool) { return std::nullopt; });
+    ClientConfiguration configuration("");
+    StringTextHolder pane;
+    TraceSink sink(pane, "/dev/null");
+    LdapDirectory directory;
+    for (auto _ : state) {
+        FetchAttributes(state.range(0) == 1 ? "GC" : "LDAP", directory, sink);
+    }
+}
+BENCHMARK(SilentResolver)->ArgName("gc")->Arg(1)->Arg(0)->Iterations(1)->Unit(benchmark::kSecond);
 
 FakeDirectory LongList(int values) {
     std::vector<DirectoryValue> list;
@@ -137,6 +198,8 @@ BENCHMARK(LongListThroughTheQtWindow)
 } // namespace
 
 int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    const bool privateNetwork = EnterPrivateNetwork();
     QApplication app(argc, argv);
     if (CanListenOnLowPorts()) {
         const std::string address = RandomLoopbackAddress();
@@ -147,6 +210,8 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (serverUri.empty()) {
         benchmark::SetBenchmarkFilter("LongList");
+    } else if (!privateNetwork) {
+        benchmark::SetBenchmarkFilter("-(HungServersFirst|SilentResolver)");
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -9,6 +9,7 @@
 #include <random>
 #include <resolv.h>
 #include <unistd.h>
+#include <utility>
 
 namespace quindral {
 
@@ -42,10 +43,15 @@ std::string Trimmed(std::string_view text) {
 // libldap's first use in a process reads its configuration and looks up this host's own name
 // through the system resolver, which with a resolver that never answers waits resolv.conf's
 // timeout times its attempts for every name of the search list. For that first call the resolver
-// asks each name once and waits one second for it; its settings are put back afterwards.
+// asks each name once and waits one second for it; its settings are put back afterwards. Later
+// calls need nothing of it.
 class BriefSystemResolver {
 public:
     BriefSystemResolver() {
+        static bool libldapInitialised = false;
+        if (std::exchange(libldapInitialised, true)) {
+            return;
+        }
         if (res_init() == 0) {
             saved_ = {_res.retrans, _res.retry};
             _res.retrans = 1;

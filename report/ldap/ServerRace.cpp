@@ -1,6 +1,7 @@
 #include "ServerRace.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -47,6 +48,24 @@ timeval ToTimeval(Clock::duration duration) {
     value.tv_sec = static_cast<time_t>(micro / 1000000);
     value.tv_usec = static_cast<suseconds_t>(micro % 1000000);
     return value;
+}
+
+// The socket address of a numeric IPv4 or IPv6 host, which needs no lookup.
+std::optional<sockaddr_storage> NumericAddress(const std::string& host, std::uint16_t port) {
+    sockaddr_storage address{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+    if (::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        return address;
+    }
+    if (::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        return address;
+    }
+    return std::nullopt;
 }
 
 socklen_t AddressLength(const sockaddr_storage& address) {
@@ -152,14 +171,22 @@ void RootDseRace::StartLookups() {
             server.state = Server::State::Ready;
             continue;
         }
+        if (const auto numeric = NumericAddress(server.candidate.host, server.candidate.port)) {
+            server.addresses.push_back(*numeric);
+            server.state = Server::State::Ready;
+            continue;
+        }
+        if (!resolver_) {
+            resolver_ = std::make_unique<AsyncResolver>();
+        }
         server.state = Server::State::LookingUp;
         ++lookupsUnderWay_;
-        resolver_.LookupAddresses(server.candidate.host, server.candidate.port,
-                                  [this, i](std::vector<sockaddr_storage> addresses) {
-                                      --lookupsUnderWay_;
-                                      servers_[i].addresses = std::move(addresses);
-                                      servers_[i].state = Server::State::Ready;
-                                  });
+        resolver_->LookupAddresses(server.candidate.host, server.candidate.port,
+                                   [this, i](std::vector<sockaddr_storage> addresses) {
+                                       --lookupsUnderWay_;
+                                       servers_[i].addresses = std::move(addresses);
+                                       servers_[i].state = Server::State::Ready;
+                                   });
     }
 }
 
@@ -317,9 +344,11 @@ std::optional<RootDseEntry> RootDseRace::Run(std::vector<ServerCandidate> candid
         if (moreToCome && nextStart > now) {
             wake = std::min(wake, nextStart);
         }
-        resolver_.AddPollFds(fds);
-        if (const auto dns = resolver_.NextTimeout()) {
-            wake = std::min(wake, now + *dns);
+        if (resolver_) {
+            resolver_->AddPollFds(fds);
+            if (const auto dns = resolver_->NextTimeout()) {
+                wake = std::min(wake, now + *dns);
+            }
         }
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
         if (::poll(fds.data(), fds.size(), static_cast<int>(std::max<std::int64_t>(wait, 0))) < 0 &&
@@ -327,7 +356,9 @@ std::optional<RootDseEntry> RootDseRace::Run(std::vector<ServerCandidate> candid
             break;
         }
         now = Clock::now();
-        resolver_.Process(fds, attempts_.size());
+        if (resolver_) {
+            resolver_->Process(fds, attempts_.size());
+        }
         for (std::size_t i = 0; i < attempts_.size() && !winner_;) {
             if (Advance(attempts_[i], fds[i].revents, now) || winner_) {
                 ++i;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -69,7 +70,7 @@ private:
 
     ServerTimeouts timeouts_;
     Clock::time_point deadline_;
-    AsyncResolver resolver_;
+    std::unique_ptr<AsyncResolver> resolver_; // made for the first name to look up
     std::vector<Server> servers_;
     std::vector<Attempt> attempts_;
     int lookupsUnderWay_ = 0;

@@ -7,8 +7,8 @@
 namespace quindral::testing {
 
 // Points libldap's process-wide client configuration at a server for one test, as an ldap.conf
-// with URI (and, where given, NETWORK_TIMEOUT and TIMEOUT) would, and puts back the URI it
-// found (and unsets the timeouts) afterwards.
+// with URI (and, where given, NETWORK_TIMEOUT and TIMEOUT) would, and puts back what it found
+// afterwards.
 class ClientConfiguration {
 public:
     explicit ClientConfiguration(const std::string& uriList, int networkTimeoutSeconds = 0,
@@ -20,6 +20,8 @@ public:
             ldap_memfree(previous);
         }
         ldap_set_option(nullptr, LDAP_OPT_URI, uriList.c_str());
+        previousNetwork_ = Timeout(LDAP_OPT_NETWORK_TIMEOUT);
+        previousSearch_ = Timeout(LDAP_OPT_TIMEOUT);
         if (networkTimeoutSeconds > 0) {
             const timeval network{networkTimeoutSeconds, 0};
             ldap_set_option(nullptr, LDAP_OPT_NETWORK_TIMEOUT, &network);
@@ -31,14 +33,27 @@ public:
     }
     ~ClientConfiguration() {
         ldap_set_option(nullptr, LDAP_OPT_URI, previous_.c_str());
-        ldap_set_option(nullptr, LDAP_OPT_NETWORK_TIMEOUT, nullptr);
-        ldap_set_option(nullptr, LDAP_OPT_TIMEOUT, nullptr);
+        // libldap refuses a null timeout; a negative one means none is set.
+        ldap_set_option(nullptr, LDAP_OPT_NETWORK_TIMEOUT, &previousNetwork_);
+        ldap_set_option(nullptr, LDAP_OPT_TIMEOUT, &previousSearch_);
     }
     ClientConfiguration(const ClientConfiguration&) = delete;
     ClientConfiguration& operator=(const ClientConfiguration&) = delete;
 
 private:
+    static timeval Timeout(int option) {
+        timeval* value = nullptr;
+        timeval result{-1, 0};
+        if (ldap_get_option(nullptr, option, &value) == LDAP_OPT_SUCCESS && value != nullptr) {
+            result = *value;
+            ldap_memfree(value);
+        }
+        return result;
+    }
+
     std::string previous_;
+    timeval previousNetwork_{-1, 0};
+    timeval previousSearch_{-1, 0};
 };
 
 } // namespace quindral::testing
