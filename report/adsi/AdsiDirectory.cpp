@@ -2,7 +2,7 @@
 
 #include "ComHandles.h"
 #include "VariantValue.h"
-#include "trace/win32/WideText.h"
+#include "win32/WideText.h"
 
 #include <activeds.h>
 

@@ -1,7 +1,7 @@
 #include "VariantValue.h"
 
 #include "ComHandles.h"
-#include "trace/win32/WideText.h"
+#include "win32/WideText.h"
 
 namespace quindral {
 

@@ -125,7 +125,7 @@ TEST(LogFilePath, SeparatorIsAlwaysAddedAndTheFileSitsBesideTheExecutable) {
 } // namespace quindral
 
 #ifdef _WIN32
-#include "trace/win32/WideText.h"
+#include "win32/WideText.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // The log file on Windows: lines in the system's ANSI code page, appended with one WriteFile each.
 
 #include "../LogFile.h"
-#include "WideText.h"
+#include "win32/WideText.h"
 
 #include <system_error>
 #include <vector>
