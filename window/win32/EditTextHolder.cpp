@@ -1,6 +1,6 @@
 #include "EditTextHolder.h"
 
-#include "trace/win32/WideText.h"
+#include "win32/WideText.h"
 
 #include <stdexcept>
 

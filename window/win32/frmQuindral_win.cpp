@@ -1,7 +1,7 @@
 #include "frmQuindral_win.h"
 
 #include "report/FetchAttributes.h"
-#include "trace/win32/WideText.h"
+#include "win32/WideText.h"
 #include "window/DesignTable.h"
 
 #include <string>
@@ -48,6 +48,13 @@ frmQuindral::~frmQuindral() {
     if (font_ != nullptr) {
         DeleteObject(font_);
     }
+    // The class holds the small icon; it goes first.
+    if (instance_ != nullptr) {
+        UnregisterClassW(kWindowClass, instance_);
+    }
+    if (smallIcon_ != nullptr) {
+        DestroyIcon(smallIcon_);
+    }
 }
 
 bool frmQuindral::Create(HINSTANCE instance, int showCommand) {
@@ -56,15 +63,19 @@ bool frmQuindral::Create(HINSTANCE instance, int showCommand) {
     windowClass.lpfnWndProc = &frmQuindral::WindowProc;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconResource));
-    windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kIconResource),
-                                                        IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                        GetSystemMetrics(SM_CYSMICON), 0));
+    if (smallIcon_ == nullptr) {
+        smallIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kIconResource),
+                                                   IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                   GetSystemMetrics(SM_CYSMICON), 0));
+    }
+    windowClass.hIconSm = smallIcon_;
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kWindowClass;
     if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         return false;
     }
+    instance_ = instance;
     const std::wstring caption = WideFromUtf8(kCaption);
     if (CreateWindowExW(0, kWindowClass, caption.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                         CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
@@ -124,6 +135,10 @@ LRESULT frmQuindral::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DPICHANGED:
         OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
+    case WM_DESTROY:
+        // Closing the window ends the program.
+        PostQuitMessage(0);
+        return 0;
     case WM_NCDESTROY: {
         HWND hwnd = hwnd_;
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
@@ -138,9 +153,12 @@ LRESULT frmQuindral::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void frmQuindral::OnCreate() {
     dpi_ = DpiOf(hwnd_);
+    // The selector measures its box from its font and size; it gets both before its entries and
+    // the selection, so that its first paint already shows the selected entry.
     CreateControls();
     ApplyFont();
     PlaceControls();
+    FillSelector();
     Form_Load();
 
     // The client area as designed, wherever the window system put the window.
@@ -160,23 +178,28 @@ void frmQuindral::CreateControls() {
                                0, 0, 0, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                instance, nullptr);
     };
-    // Created in tab order: the keyboard moves between the controls in the order they were made.
+    // Each control is made below the ones before it, and the keyboard moves between those that
+    // take the focus in that order: the button, the pane, the selector. A screen reader names a
+    // control after the label just before it, so "Contact" comes right before the selector.
     Command1 = create(L"BUTTON", kCommand1, WS_TABSTOP | BS_PUSHBUTTON, 0, kIdCommand1);
     txtResult = create(L"EDIT", kTxtResult,
                        WS_TABSTOP | WS_HSCROLL | WS_VSCROLL | ES_MULTILINE | ES_AUTOHSCROLL |
                            ES_AUTOVSCROLL | ES_WANTRETURN | ES_NOHIDESEL,
                        WS_EX_CLIENTEDGE, kIdTxtResult);
-    cbo1 = create(L"COMBOBOX", kCbo1, WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 0, kIdCbo1);
     Label1 = create(L"STATIC", kLabel1, SS_LEFT, 0, kIdLabel1);
+    cbo1 = create(L"COMBOBOX", kCbo1, WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 0, kIdCbo1);
     Label2 = create(L"STATIC", kLabel2, SS_LEFT, 0, kIdLabel2);
 
     // A long report must not stop at the edit control's default limit of 30,000 characters.
     SendMessageW(txtResult, EM_SETLIMITTEXT, 0, 0);
+    pane_.Attach(txtResult);
+}
+
+void frmQuindral::FillSelector() {
     for (const auto provider : kProviders) {
         const std::wstring item = WideFromUtf8(provider);
         SendMessageW(cbo1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
     }
-    pane_.Attach(txtResult);
 }
 
 void frmQuindral::ApplyFont() {

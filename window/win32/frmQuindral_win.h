@@ -43,6 +43,7 @@ private:
     void OnDpiChanged(UINT dpi, const RECT& suggested);
 
     void CreateControls();
+    void FillSelector();
     void PlaceControls();
     void ApplyFont();
     void Form_Load();
@@ -53,6 +54,8 @@ private:
     TraceSink trace_;
     HWND hwnd_ = nullptr;
     HFONT font_ = nullptr;
+    HINSTANCE instance_ = nullptr;
+    HICON smallIcon_ = nullptr;
     UINT dpi_ = 96;
 };
 

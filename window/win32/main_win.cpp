@@ -26,7 +26,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
         return 1;
     }
     MSG message;
-    while (IsWindow(form.hwnd()) && GetMessageW(&message, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (!form.PreTranslateMessage(message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
