@@ -188,14 +188,14 @@ TEST_F(Win32WindowTest, ResizeMovesOnlyThePaneAndKeepsAWidthBelowTheMargins) {
                    RECT{pane.left, pane.top, fitted(300, 200).right, fitted(300, 300).bottom}));
 }
 
-// Screens the window system really draws (Wine's X11 driver under Xvfb, when the test command
-// names a folder for screenshots): the pixels of a rectangle of the screen, and the whole window
-// saved as a BMP file.
-std::vector<std::uint32_t> ScreenPixels(const RECT& rect) {
+// What the window system really drew (Wine's X11 driver under Xvfb, when the test command names a
+// folder for screenshots): the pixels of a rectangle of the window, read back from the window's
+// own surface, and the whole window saved as a BMP file.
+std::vector<std::uint32_t> WindowPixels(HWND window, const RECT& rect) {
     const int width = rect.right - rect.left;
     const int height = rect.bottom - rect.top;
     std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width * height));
-    HDC screen = GetDC(nullptr);
+    HDC screen = GetWindowDC(window);
     HDC memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
     HGDIOBJ previous = SelectObject(memory, bitmap);
@@ -206,12 +206,16 @@ std::vector<std::uint32_t> ScreenPixels(const RECT& rect) {
     GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    ReleaseDC(window, screen);
     return pixels;
 }
 
-void SaveBmp(const std::filesystem::path& file, const RECT& rect) {
-    const auto pixels = ScreenPixels(rect);
+void SaveBmp(const std::filesystem::path& file, HWND window, const RECT& rect) {
+    auto pixels = WindowPixels(window, rect);
+    // GDI leaves the fourth byte zero; a viewer would take it for full transparency.
+    for (auto& pixel : pixels) {
+        pixel |= 0xFF000000u;
+    }
     const int width = rect.right - rect.left;
     const int height = rect.bottom - rect.top;
     BITMAPINFOHEADER header{sizeof header, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
@@ -225,9 +229,13 @@ void SaveBmp(const std::filesystem::path& file, const RECT& rect) {
     out.write(reinterpret_cast<const char*>(pixels.data()), bytes);
 }
 
-RECT ScreenRectOf(HWND window) {
+// A control's rectangle, or the window's own, relative to the window's top left corner.
+RECT WindowRectOf(HWND control, HWND window) {
+    RECT outer{};
     RECT rect{};
-    GetWindowRect(window, &rect);
+    GetWindowRect(window, &outer);
+    GetWindowRect(control, &rect);
+    OffsetRect(&rect, -outer.left, -outer.top);
     return rect;
 }
 
@@ -246,18 +254,19 @@ TEST_F(Win32WindowTest, FreshSelectorPaintsAsItDoesAfterASelection) {
     LetTheScreenSettle();
     SaveBmp(std::filesystem::path(folder) /
                 ("frmQuindral-" + std::to_string(GetDpiForWindow(form.hwnd())) + "dpi.bmp"),
-            ScreenRectOf(form.hwnd()));
-    const RECT selector = ScreenRectOf(form.cbo1);
-    const auto fresh = ScreenPixels(selector);
+            form.hwnd(), WindowRectOf(form.hwnd(), form.hwnd()));
+    const RECT selector = WindowRectOf(form.cbo1, form.hwnd());
+    const auto fresh = WindowPixels(form.hwnd(), selector);
 
     SetFocus(form.cbo1);
     SendMessageW(form.cbo1, CB_SETCURSEL, 1, 0);
     LetTheScreenSettle();
-    EXPECT_NE(ScreenPixels(selector), fresh) << "choosing LDAP changed nothing on the screen";
+    EXPECT_NE(WindowPixels(form.hwnd(), selector), fresh)
+        << "choosing LDAP changed nothing on the screen";
     SendMessageW(form.cbo1, CB_SETCURSEL, 0, 0);
     SetFocus(form.Command1);
     LetTheScreenSettle();
-    EXPECT_EQ(ScreenPixels(selector), fresh);
+    EXPECT_EQ(WindowPixels(form.hwnd(), selector), fresh);
 }
 
 // A screen reader names a control after the label right before it in z-order.
