@@ -46,6 +46,10 @@ inline constexpr ControlDesign kTxtResult{
 inline constexpr std::array<ControlDesign, 5> kControls = {kLabel1, kCbo1, kLabel2, kCommand1,
                                                            kTxtResult};
 
+// What a screen reader calls the result pane, which has no label of its own. The selector is
+// named by Label1, the button by its text.
+inline constexpr std::string_view kPaneAccessibleName = "Result";
+
 // The controls that take the focus, in tab order.
 inline constexpr std::array<std::string_view, 3> kTabOrder = {"Command1", "txtResult", "cbo1"};
 

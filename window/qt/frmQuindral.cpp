@@ -57,6 +57,8 @@ void frmQuindral::createControls() {
     };
     place(Label1, kLabel1);
     Label1->setText(FromView(kLabel1.text));
+    // Screen readers name the selector after its label.
+    Label1->setBuddy(cbo1);
     place(Label2, kLabel2);
     Label2->setText(FromView(kLabel2.text));
 
@@ -76,6 +78,7 @@ void frmQuindral::createControls() {
     txtResult->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtResult->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtResult->setTabChangesFocus(true);
+    txtResult->setAccessibleName(FromView(kPaneAccessibleName));
     // A report can run to many thousands of lines; an undo history of every traced line would
     // hold them all twice.
     txtResult->setUndoRedoEnabled(false);

@@ -4,6 +4,9 @@
 #include "win32/WideText.h"
 #include "window/DesignTable.h"
 
+#include <initguid.h> // the accessibility GUIDs are defined here
+
+#include <oleacc.h>
 #include <string>
 
 namespace quindral {
@@ -136,6 +139,7 @@ LRESULT frmQuindral::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_DESTROY:
+        NameThePane(false);
         // Closing the window ends the program.
         PostQuitMessage(0);
         return 0;
@@ -159,6 +163,7 @@ void frmQuindral::OnCreate() {
     ApplyFont();
     PlaceControls();
     FillSelector();
+    NameThePane(true);
     Form_Load();
 
     // The client area as designed, wherever the window system put the window.
@@ -193,6 +198,25 @@ void frmQuindral::CreateControls() {
     // A long report must not stop at the edit control's default limit of 30,000 characters.
     SendMessageW(txtResult, EM_SETLIMITTEXT, 0, 0);
     pane_.Attach(txtResult);
+}
+
+// Screen readers name a control after the label right before it; the pane has none, so it carries
+// a name of its own, for as long as it exists.
+void frmQuindral::NameThePane(bool name) {
+    IAccPropServices* services = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IAccPropServices, reinterpret_cast<void**>(&services)))) {
+        return;
+    }
+    if (name) {
+        const std::wstring text = WideFromUtf8(kPaneAccessibleName);
+        services->SetHwndPropStr(txtResult, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                 PROPID_ACC_NAME, text.c_str());
+    } else {
+        services->ClearHwndProps(txtResult, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                 &PROPID_ACC_NAME, 1);
+    }
+    services->Release();
 }
 
 void frmQuindral::FillSelector() {

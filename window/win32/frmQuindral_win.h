@@ -44,6 +44,7 @@ private:
 
     void CreateControls();
     void FillSelector();
+    void NameThePane(bool name);
     void PlaceControls();
     void ApplyFont();
     void Form_Load();

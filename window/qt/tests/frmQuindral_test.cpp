@@ -5,6 +5,7 @@
 #include "trace/LogFile.h"
 #include "window/qt/frmQuindral.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -91,6 +92,32 @@ private slots:
         QCOMPARE(form_->txtResult->geometry(), QRect(8, 40, 483, 216));
     }
 
+    void textFitsItsControlsAtEveryScale() {
+        for (QWidget* widget :
+             {static_cast<QWidget*>(form_->Label1), static_cast<QWidget*>(form_->Label2),
+              static_cast<QWidget*>(form_->Command1)}) {
+            QVERIFY2(widget->sizeHint().width() <= widget->width() &&
+                         widget->fontMetrics().height() <= widget->height(),
+                     qPrintable(widget->objectName()));
+        }
+        QVERIFY(form_->cbo1->fontMetrics().horizontalAdvance(QStringLiteral("LDAP")) <
+                form_->cbo1->width() / 2);
+    }
+
+    void screenReadersNameTheSelectorThePaneAndTheButton() {
+        const auto name = [](QWidget* widget) {
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+            return accessible != nullptr ? accessible->text(QAccessible::Name) : QString();
+        };
+        // Qt gives a selector's label to screen readers as its label relation.
+        const auto labels =
+            QAccessible::queryAccessibleInterface(form_->cbo1)->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels.front().first->text(QAccessible::Name), QStringLiteral("Contact"));
+        QCOMPARE(name(form_->Command1), QStringLiteral("Fetch Attributes"));
+        QCOMPARE(name(form_->txtResult), QStringLiteral("Result"));
+    }
+
     void tabCyclesButtonPaneSelector() {
         QWidget* expected[] = {form_->txtResult, form_->cbo1, form_->Command1};
         for (QWidget* next : expected) {
@@ -172,7 +199,10 @@ private slots:
         QTest::mouseClick(form_->Command1, Qt::LeftButton);
         QTest::qWait(200);
         QDir().mkpath(QStringLiteral(SCREENSHOT_DIR));
-        const QString path = QStringLiteral(SCREENSHOT_DIR "/frmQuindral.png");
+        const qreal scale = form_->devicePixelRatioF();
+        const QString path =
+            scale == 1 ? QStringLiteral(SCREENSHOT_DIR "/frmQuindral.png")
+                       : QStringLiteral(SCREENSHOT_DIR "/frmQuindral-scale%1.png").arg(scale);
         QVERIFY(form_->grab().save(path));
         QVERIFY(QFileInfo(path).size() > 1000);
     }
