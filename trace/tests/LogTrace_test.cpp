@@ -3,6 +3,11 @@
 #include "trace/LogTrace.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 #include <stdexcept>
 
 namespace quindral {
@@ -85,14 +90,42 @@ TEST_F(LogTraceTest, UnwritableLogStillUpdatesThePane) {
 }
 
 TEST_F(LogTraceTest, ReadOnlyDirectoryCreatesNoLog) {
-    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read |
-                                                 std::filesystem::perms::owner_exec);
-    sink.LogTrace("", true);
-    sink.LogTrace("pane only", false);
-    EXPECT_EQ(pane.Text(), "pane only\r\n");
-    if (std::filesystem::exists(sink.LogFilePath())) {
-        GTEST_SKIP() << "running with the right to write into read-only directories (root)";
+    using std::filesystem::perms;
+    std::filesystem::permissions(dir.path(), perms::owner_read | perms::owner_exec |
+                                                 perms::group_read | perms::group_exec |
+                                                 perms::others_read | perms::others_exec);
+    const auto traceTwoLines = [&] {
+        sink.LogTrace("", true);
+        sink.LogTrace("pane only", false);
+        return pane.Text() == "pane only\r\n" && !std::filesystem::exists(sink.LogFilePath());
+    };
+#ifndef _WIN32
+    // Root writes into read-only directories all the same: as root, the calls run in a child
+    // that has become an unprivileged user (nobody) first.
+    if (::geteuid() == 0) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            constexpr uid_t kNobody = 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+                ::_exit(2);
+            }
+            ::_exit(traceTwoLines() ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_NE(WEXITSTATUS(status), 2) << "could not become an unprivileged user";
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "the pane missed its line or a log file was made";
+        return;
     }
+    EXPECT_TRUE(traceTwoLines());
+#else
+    // A folder's read-only attribute does not stop Windows from creating files in it.
+    if (!traceTwoLines()) {
+        GTEST_SKIP() << "this process may write into the read-only folder";
+    }
+#endif
 }
 
 class RefusingPane final : public TextHolder {
