@@ -1,7 +1,8 @@
 // Benchmarks of the fetch run: against the floor of one bare libldap search of a local slapd, with
 // dead servers ahead of a live one or none alive, and with long lists through the log file and the
-// Qt pane. Run with QT_QPA_PLATFORM=offscreen. The cases with servers run in a private network
-// (as root), where the benchmark starts its own slapd, dnsmasq and hung servers.
+// Qt pane. Without a display it uses Qt's offscreen platform. The cases with servers run in a
+// private network (its own user namespace when not run as root), where the benchmark starts its
+// own slapd, dnsmasq and hung servers.
 
 #include "ClientConfiguration.h"
 #include "FakeDirectory.h"
@@ -199,6 +200,10 @@ BENCHMARK(LongListThroughTheQtWindow)
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     const bool privateNetwork = EnterPrivateNetwork();
     QApplication app(argc, argv);
     if (CanListenOnLowPorts()) {

@@ -39,11 +39,25 @@ bool Answers(const char* address, int port) {
     return ok;
 }
 
+void WriteProcFile(const char* path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
 } // namespace
 
 bool EnterPrivateNetwork() {
-    if (::unshare(CLONE_NEWNET | CLONE_NEWNS | CLONE_NEWUTS) != 0) {
-        return false;
+    constexpr int kNamespaces = CLONE_NEWNET | CLONE_NEWNS | CLONE_NEWUTS;
+    const uid_t uid = ::geteuid();
+    const gid_t gid = ::getegid();
+    if (::unshare(kNamespaces) != 0) {
+        // Without root: in a user namespace of its own, where this user is root, may listen on
+        // the low ports and mount over files of the namespace's own view.
+        if (::unshare(CLONE_NEWUSER | kNamespaces) != 0) {
+            return false;
+        }
+        WriteProcFile("/proc/self/setgroups", "deny");
+        WriteProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+        WriteProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
     }
     // Mounts made here must not reach the machine's own mount table.
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
@@ -89,6 +103,7 @@ DnsmasqServer::DnsmasqServer(const std::string& records) {
     std::ofstream(conf) << "listen-address=" << kTestNameserver
                         << "\nbind-interfaces\nport=53\nno-resolv\nno-hosts\n"
                            "local=/test/\n"
+                        << "pid-file=" << (dir_.path() / "dnsmasq.pid").string() << "\n"
                         << records;
     const std::string confOption = "--conf-file=" + conf.string();
     const std::string logPath = (dir_.path() / "dnsmasq.log").string();
@@ -96,8 +111,9 @@ DnsmasqServer::DnsmasqServer(const std::string& records) {
     if (pid_ == 0) {
         const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         ::dup2(log, STDERR_FILENO);
-        ::execlp("dnsmasq", "dnsmasq", "--keep-in-foreground", "--user=root", confOption.c_str(),
-                 static_cast<char*>(nullptr));
+        // It keeps the user and group it starts as: a user namespace allows no other.
+        ::execl("/usr/sbin/dnsmasq", "dnsmasq", "--keep-in-foreground", "--log-facility=-",
+                "--user=root", "--group=", confOption.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     // dnsmasq answers over TCP on the same port once it serves.

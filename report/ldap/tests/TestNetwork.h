@@ -9,8 +9,9 @@ namespace quindral::testing {
 
 // Moves this process into network, mount and UTS namespaces of its own, with the loopback
 // interface up and nothing else: every server a test starts there, and every query the program
-// sends, stays inside. Call it first in main, before any thread starts. False when the process
-// may not (it then stays where it was, and the tests that need it skip).
+// sends, stays inside. Without root it takes a user namespace too, where it is root. Call it
+// first in main, before any thread starts. False when the process may not (it then stays where it
+// was, and the tests that need it skip).
 bool EnterPrivateNetwork();
 bool InPrivateNetwork();
 
@@ -45,6 +46,6 @@ inline constexpr const char* kTestNameserver = "127.0.0.53";
 
 #define QUINDRAL_NEED_PRIVATE_NETWORK()                                                            \
     if (!::quindral::testing::InPrivateNetwork())                                                  \
-    GTEST_SKIP() << "needs network, mount and UTS namespaces (run as root, as CI does)"
+    GTEST_SKIP() << "needs network, mount and UTS namespaces (root, or user namespaces)"
 
 } // namespace quindral::testing
