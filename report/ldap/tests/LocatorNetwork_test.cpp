@@ -154,6 +154,22 @@ INSTANTIATE_TEST_SUITE_P(Routes, AllDeadTest, ::testing::Bool(), [](const auto& 
     return std::string(info.param ? "ThroughSrv" : "ThroughUriList");
 });
 
+TEST(HealthyDomainTest, OneLiveServerGetsOneConnectionAndOneSearchNoBind) {
+    QUINDRAL_NEED_PRIVATE_NETWORK();
+    TestHost host("ws1.quindral.test", kResolvConf);
+    DnsmasqServer dns(HostRecord("dc1.quindral.test", "127.0.0.10") +
+                      SrvHost("_ldap._tcp.dc._msdcs.quindral.test", "dc1.quindral.test", 389, 0) +
+                      SrvHost("_ldap._tcp.dc._msdcs.quindral.test", "dc2.quindral.test", 389, 10));
+    SlapdServer dc({"127.0.0.10", {389}, "ad-ldap.ldif"});
+    EXPECT_EQ(FirstLine(Fetch("LDAP").report), "Contacting LDAP://rootDSE");
+    const std::string log = dc.StatsLog();
+    // Besides the fixture's own check that slapd listens, which it closes unused.
+    EXPECT_EQ(CountLogLines(log, " ACCEPT from") - CountLogLines(log, "(connection lost)"), 1)
+        << log;
+    EXPECT_EQ(CountLogLines(log, " SRCH base="), 1) << log;
+    EXPECT_EQ(CountLogLines(log, " BIND "), 0) << log;
+}
+
 TEST(ChildDomainTest, GlobalCatalogIsFoundUnderTheForestRoot) {
     QUINDRAL_NEED_PRIVATE_NETWORK();
     // The host's domain has domain controllers but, as in Active Directory, no catalog records:
