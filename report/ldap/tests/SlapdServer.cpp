@@ -75,6 +75,10 @@ int CountLogLines(const std::string& log, const std::string& text) {
     return count;
 }
 
+int CountClientConnections(const std::string& log) {
+    return CountLogLines(log, " ACCEPT from") - CountLogLines(log, "(connection lost)");
+}
+
 SlapdServer::SlapdServer(Options options) : options_(std::move(options)) {
     char pattern[] = "/tmp/quindral-slapd-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) {

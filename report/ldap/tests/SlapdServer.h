@@ -45,6 +45,10 @@ bool CanListenOnLowPorts();
 // Count of lines in slapd's stats log that contain the text.
 int CountLogLines(const std::string& log, const std::string& text);
 
+// Connections a client opened, from slapd's stats log: every accepted one but the fixture's own
+// check that slapd listens, which it closes unused.
+int CountClientConnections(const std::string& log);
+
 std::filesystem::path FixturePath(const std::string& name);
 
 } // namespace quindral::testing
