@@ -1,8 +1,10 @@
 #include "AsyncResolver.h"
 
+#include <algorithm>
 #include <ares.h>
 #include <arpa/nameser.h>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <netdb.h>
 #include <resolv.h>
@@ -30,11 +32,13 @@ template <typename Result> struct AsyncResolver::Call {
     AsyncResolver* resolver;
     std::function<void(Result)> done;
 
-    // Takes the call back from c-ares' argument; a destroyed channel drops the answer.
+    // Takes the call back from c-ares' argument. While the channel is being destroyed the answer
+    // is dropped: c-ares may still report success then (an address lookup with one family
+    // answered), but the caller may already be gone.
     static void Finish(void* arg, int status, Result result) {
         std::unique_ptr<Call> call(static_cast<Call*>(arg));
         --call->resolver->pending_;
-        if (status != ARES_EDESTRUCTION) {
+        if (!call->resolver->closing_ && status != ARES_EDESTRUCTION) {
             call->done(std::move(result));
         }
     }
@@ -56,6 +60,7 @@ AsyncResolver::AsyncResolver() {
 }
 
 AsyncResolver::~AsyncResolver() {
+    closing_ = true;
     if (channel_ != nullptr) {
         ares_destroy(channel_);
     }
@@ -81,7 +86,7 @@ void AsyncResolver::QuerySrv(const std::string& name,
         new SrvCall{this, std::move(done)});
 }
 
-void AsyncResolver::LookupAddresses(const std::string& host, std::uint16_t port,
+void AsyncResolver::LookupAddresses(const std::string& host, std::uint16_t port, int family,
                                     std::function<void(std::vector<sockaddr_storage>)> done) {
     if (channel_ == nullptr) {
         done({});
@@ -90,7 +95,7 @@ void AsyncResolver::LookupAddresses(const std::string& host, std::uint16_t port,
     ++pending_;
     using AddressCall = Call<std::vector<sockaddr_storage>>;
     ares_addrinfo_hints hints{};
-    hints.ai_family = AF_UNSPEC;
+    hints.ai_family = family;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = ARES_AI_NUMERICSERV;
     ares_getaddrinfo(
@@ -133,7 +138,8 @@ void AsyncResolver::LookupCanonicalName(const std::string& host,
         new NameCall{this, std::move(done)});
 }
 
-void AsyncResolver::AddPollFds(std::vector<pollfd>& fds) const {
+void AsyncResolver::AddPollFds(std::vector<pollfd>& fds, Clock::time_point& wake,
+                               Clock::time_point now) {
     if (channel_ == nullptr) {
         return;
     }
@@ -151,14 +157,23 @@ void AsyncResolver::AddPollFds(std::vector<pollfd>& fds) const {
             fds.push_back(pollfd{sockets[i], events, 0});
         }
     }
+    timeval space{};
+    if (pending_ > 0) {
+        if (const timeval* next = ares_timeout(channel_, nullptr, &space)) {
+            // A millisecond late rather than early, so that the timeout has passed when c-ares
+            // looks.
+            wake = std::min(wake, now + std::chrono::seconds(next->tv_sec) +
+                                      std::chrono::microseconds(next->tv_usec) +
+                                      std::chrono::milliseconds(1));
+        }
+    }
 }
 
-void AsyncResolver::Process(const std::vector<pollfd>& fds, std::size_t from) {
+void AsyncResolver::Process(std::span<const pollfd> polled, Clock::time_point) {
     if (channel_ == nullptr) {
         return;
     }
-    for (std::size_t i = from; i < fds.size(); ++i) {
-        const pollfd& fd = fds[i];
+    for (const pollfd& fd : polled) {
         const bool readable = (fd.revents & (POLLIN | POLLERR | POLLHUP)) != 0;
         const bool writable = (fd.revents & POLLOUT) != 0;
         if (readable || writable) {
@@ -168,20 +183,6 @@ void AsyncResolver::Process(const std::vector<pollfd>& fds, std::size_t from) {
     }
     // Timeouts are handled by a call with no socket.
     ares_process_fd(channel_, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
-}
-
-std::optional<std::chrono::milliseconds> AsyncResolver::NextTimeout() const {
-    if (channel_ == nullptr || pending_ == 0) {
-        return std::nullopt;
-    }
-    timeval space{};
-    const timeval* next = ares_timeout(channel_, nullptr, &space);
-    if (next == nullptr) {
-        return std::nullopt;
-    }
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::seconds(next->tv_sec) + std::chrono::microseconds(next->tv_usec)) +
-           std::chrono::milliseconds(1);
 }
 
 } // namespace quindral

@@ -1,16 +1,17 @@
 #include "ServerRace.h"
 
+#include "TlsHandshake.h"
+
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <lber.h>
 #include <ldap.h>
+#include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openldap.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -18,54 +19,31 @@ namespace quindral {
 
 namespace {
 
-constexpr std::chrono::seconds kDefaultConnectTimeout{5};
-constexpr std::chrono::seconds kDefaultSearchTimeout{15};
-
 // Servers whose addresses are looked up at the same time, ahead of their turn.
 constexpr int kLookupsAhead = 8;
 
 // Where libldap on Debian finds slapd's local socket when an ldapi:// URI names none.
 constexpr const char* kDefaultLocalSocket = "/var/run/slapd/ldapi";
 
-std::optional<std::chrono::microseconds> ConfiguredTimeout(int option) {
-    struct timeval* value = nullptr;
-    if (ldap_get_option(nullptr, option, &value) != LDAP_OPT_SUCCESS || value == nullptr) {
-        return std::nullopt;
-    }
-    const auto timeout =
-        std::chrono::seconds(value->tv_sec) + std::chrono::microseconds(value->tv_usec);
-    ldap_memfree(value);
-    if (timeout <= std::chrono::microseconds::zero()) {
-        return std::nullopt;
-    }
-    return timeout;
-}
-
-timeval ToTimeval(Clock::duration duration) {
-    const auto micro = std::max<std::int64_t>(
-        0, std::chrono::duration_cast<std::chrono::microseconds>(duration).count());
-    timeval value{};
-    value.tv_sec = static_cast<time_t>(micro / 1000000);
-    value.tv_usec = static_cast<suseconds_t>(micro % 1000000);
-    return value;
-}
-
-// The socket address of a numeric IPv4 or IPv6 host, which needs no lookup.
+// The socket address of a numeric IPv4 or IPv6 host (an IPv6 one with its scope, "fe80::1%eth0"),
+// which needs no lookup.
 std::optional<sockaddr_storage> NumericAddress(const std::string& host, std::uint16_t port) {
-    sockaddr_storage address{};
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-    if (::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(port);
-        return address;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 ||
+        found == nullptr) {
+        return std::nullopt;
     }
-    if (::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(port);
-        return address;
+    std::optional<sockaddr_storage> address;
+    if (found->ai_addrlen <= sizeof(sockaddr_storage)) {
+        address.emplace();
+        std::memcpy(&*address, found->ai_addr, found->ai_addrlen);
     }
-    return std::nullopt;
+    ::freeaddrinfo(found);
+    return address;
 }
 
 socklen_t AddressLength(const sockaddr_storage& address) {
@@ -80,13 +58,6 @@ socklen_t AddressLength(const sockaddr_storage& address) {
 }
 
 } // namespace
-
-ServerTimeouts EffectiveTimeouts() {
-    return ServerTimeouts{
-        ConfiguredTimeout(LDAP_OPT_NETWORK_TIMEOUT).value_or(kDefaultConnectTimeout),
-        ConfiguredTimeout(LDAP_OPT_TIMEOUT).value_or(kDefaultSearchTimeout),
-    };
-}
 
 std::optional<ServerCandidate> CandidateOfUri(const std::string& uri) {
     LDAPURLDesc* url = nullptr;
@@ -116,19 +87,24 @@ std::optional<ServerCandidate> CandidateOfUri(const std::string& uri) {
 }
 
 struct RootDseRace::Server {
-    enum class State { Waiting, LookingUp, Ready };
     ServerCandidate candidate;
-    State state = State::Waiting;
+    bool lookupsStarted = false; // or none needed
+    int lookupsUnderWay = 0;     // address families not yet answered
     std::vector<sockaddr_storage> addresses;
     std::size_t nextAddress = 0;
 
-    bool Exhausted() const { return state == State::Ready && nextAddress >= addresses.size(); }
+    bool HasAddressLeft() const { return nextAddress < addresses.size(); }
+    bool MayGetAddresses() const { return !lookupsStarted || lookupsUnderWay > 0; }
+    bool Exhausted() const { return !HasAddressLeft() && !MayGetAddresses(); }
 };
 
 struct RootDseRace::Attempt {
+    enum class Stage { Connecting, Handshaking, Searching };
     std::size_t server = 0;
-    int fd = -1;        // the socket while it connects; then libldap owns it
+    Stage stage = Stage::Connecting;
+    int fd = -1;        // the socket; once connected, libldap owns it
     LDAP* ld = nullptr; // once connected
+    short events = POLLOUT;
     int messageId = -1; // once the search is sent
     Clock::time_point expires;
 };
@@ -137,9 +113,18 @@ RootDseRace::RootDseRace(ServerTimeouts timeouts, Clock::time_point deadline)
     : timeouts_(timeouts), deadline_(deadline) {}
 
 RootDseRace::~RootDseRace() {
+    Reset();
+}
+
+void RootDseRace::Reset() {
+    resolver_.reset();
+    lookupsUnderWay_ = 0;
     for (auto& attempt : attempts_) {
         Close(attempt);
     }
+    attempts_.clear();
+    servers_.clear();
+    winner_.reset();
 }
 
 void RootDseRace::Close(Attempt& attempt) {
@@ -152,12 +137,19 @@ void RootDseRace::Close(Attempt& attempt) {
     attempt.fd = -1;
 }
 
+bool RootDseRace::Finished() const {
+    return winner_ ||
+           (attempts_.empty() && std::all_of(servers_.begin(), servers_.end(),
+                                             [](const Server& s) { return s.Exhausted(); }));
+}
+
 void RootDseRace::StartLookups() {
     for (std::size_t i = 0; i < servers_.size() && lookupsUnderWay_ < kLookupsAhead; ++i) {
         Server& server = servers_[i];
-        if (server.state != Server::State::Waiting) {
+        if (server.lookupsStarted) {
             continue;
         }
+        server.lookupsStarted = true;
         if (server.candidate.local) {
             sockaddr_un local{};
             local.sun_family = AF_UNIX;
@@ -168,38 +160,45 @@ void RootDseRace::StartLookups() {
                 std::memcpy(&address, &local, sizeof local);
                 server.addresses.push_back(address);
             }
-            server.state = Server::State::Ready;
             continue;
         }
         if (const auto numeric = NumericAddress(server.candidate.host, server.candidate.port)) {
             server.addresses.push_back(*numeric);
-            server.state = Server::State::Ready;
             continue;
         }
         if (!resolver_) {
             resolver_ = std::make_unique<AsyncResolver>();
         }
-        server.state = Server::State::LookingUp;
         ++lookupsUnderWay_;
-        resolver_->LookupAddresses(server.candidate.host, server.candidate.port,
-                                   [this, i](std::vector<sockaddr_storage> addresses) {
-                                       --lookupsUnderWay_;
-                                       servers_[i].addresses = std::move(addresses);
-                                       servers_[i].state = Server::State::Ready;
-                                   });
+        LookUp(i, AF_INET);
+        LookUp(i, AF_INET6);
     }
 }
 
+// Each family's addresses join the server's as they come, so that a family that is slow to
+// answer (or never does) holds nothing up.
+void RootDseRace::LookUp(std::size_t index, int family) {
+    ++servers_[index].lookupsUnderWay;
+    resolver_->LookupAddresses(servers_[index].candidate.host, servers_[index].candidate.port,
+                               family, [this, index](std::vector<sockaddr_storage> addresses) {
+                                   Server& server = servers_[index];
+                                   server.addresses.insert(server.addresses.end(),
+                                                           addresses.begin(), addresses.end());
+                                   if (--server.lookupsUnderWay == 0) {
+                                       --lookupsUnderWay_;
+                                   }
+                               });
+}
+
 // The next server to try an address of: the first in order of preference that has one left. A
-// server still being looked up holds back the ones after it, unless mayPassOver.
+// server still waiting for its first address holds back the ones after it, unless mayPassOver.
 std::optional<std::size_t> RootDseRace::PickServer(bool mayPassOver) const {
     for (std::size_t i = 0; i < servers_.size(); ++i) {
         const Server& server = servers_[i];
-        if (server.state == Server::State::Ready) {
-            if (!server.Exhausted()) {
-                return i;
-            }
-        } else if (!mayPassOver) {
+        if (server.HasAddressLeft()) {
+            return i;
+        }
+        if (server.MayGetAddresses() && !mayPassOver) {
             return std::nullopt;
         }
     }
@@ -211,25 +210,31 @@ bool RootDseRace::StartAttempt(std::size_t index, Clock::time_point now) {
     const sockaddr_storage& address = server.addresses[server.nextAddress++];
     Attempt attempt;
     attempt.server = index;
+    attempt.expires = std::min(now + timeouts_.connect, deadline_);
     attempt.fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (attempt.fd < 0) {
         return false;
     }
+    if (address.ss_family != AF_UNIX) {
+        // As libldap sets its own sockets: the TLS handshake's small records go out at once
+        // rather than wait for the peer's delayed acknowledgement.
+        const int on = 1;
+        ::setsockopt(attempt.fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
     const bool connected = ::connect(attempt.fd, reinterpret_cast<const sockaddr*>(&address),
                                      AddressLength(address)) == 0;
-    if (connected ? !BeginSearch(attempt, now) : errno != EINPROGRESS && errno != EAGAIN) {
+    const bool underWay =
+        connected ? Connected(attempt, now) : errno == EINPROGRESS || errno == EAGAIN;
+    if (!underWay) {
         Close(attempt);
         return false;
-    }
-    if (!connected) {
-        attempt.expires = std::min(now + timeouts_.connect, deadline_);
     }
     attempts_.push_back(attempt);
     return true;
 }
 
-// Hands the connected socket to libldap and sends the search.
-bool RootDseRace::BeginSearch(Attempt& attempt, Clock::time_point now) {
+// Hands the connected socket to libldap; then the TLS handshake of ldaps://, or the search.
+bool RootDseRace::Connected(Attempt& attempt, Clock::time_point now) {
     const ServerCandidate& candidate = servers_[attempt.server].candidate;
     LDAP* ld = nullptr;
     if (ldap_init_fd(attempt.fd, candidate.local ? LDAP_PROTO_IPC : LDAP_PROTO_TCP,
@@ -244,19 +249,38 @@ bool RootDseRace::BeginSearch(Attempt& attempt, Clock::time_point now) {
         return false;
     }
     if (candidate.tls) {
-        // The handshake runs to its end here, within what is left of the time to connect.
-        const timeval handshake = ToTimeval(std::min(now + timeouts_.connect, deadline_) - now);
-        if (ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &handshake) != LDAP_OPT_SUCCESS ||
-            ldap_install_tls(ld) != LDAP_SUCCESS) {
-            return false;
-        }
+        // The handshake shares the time to connect, which keeps running.
+        attempt.stage = Attempt::Stage::Handshaking;
+        return StepHandshake(attempt, now);
     }
-    const auto messageId = SendRootDseSearch(ld);
+    return SendSearch(attempt, now);
+}
+
+bool RootDseRace::StepHandshake(Attempt& attempt, Clock::time_point now) {
+    switch (StepTlsHandshake(attempt.ld, servers_[attempt.server].candidate.host)) {
+    case TlsProgress::Done:
+        return SendSearch(attempt, now);
+    case TlsProgress::WantRead:
+        attempt.events = POLLIN;
+        return true;
+    case TlsProgress::WantWrite:
+        attempt.events = POLLOUT;
+        return true;
+    case TlsProgress::Failed:
+        break;
+    }
+    return false;
+}
+
+bool RootDseRace::SendSearch(Attempt& attempt, Clock::time_point now) {
+    const auto messageId = SendRootDseSearch(attempt.ld);
     if (!messageId) {
         return false;
     }
+    attempt.stage = Attempt::Stage::Searching;
+    attempt.events = POLLIN;
     attempt.messageId = *messageId;
-    attempt.expires = std::min(Clock::now() + timeouts_.search, deadline_);
+    attempt.expires = std::min(now + timeouts_.search, deadline_);
     return true;
 }
 
@@ -285,93 +309,100 @@ bool RootDseRace::ReadReply(Attempt& attempt) {
 }
 
 bool RootDseRace::Advance(Attempt& attempt, short revents, Clock::time_point now) {
-    if (attempt.ld == nullptr) {
-        if (revents == 0) {
-            return now < attempt.expires;
+    if (revents != 0) {
+        switch (attempt.stage) {
+        case Attempt::Stage::Connecting: {
+            int error = 0;
+            socklen_t length = sizeof error;
+            if (::getsockopt(attempt.fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 ||
+                error != 0 || !Connected(attempt, now)) {
+                return false;
+            }
+            break;
         }
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(attempt.fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
-            return false;
+        case Attempt::Stage::Handshaking:
+            if (!StepHandshake(attempt, now)) {
+                return false;
+            }
+            break;
+        case Attempt::Stage::Searching:
+            if (!ReadReply(attempt)) {
+                return false;
+            }
+            break;
         }
-        return BeginSearch(attempt, now);
-    }
-    if (revents != 0 && !ReadReply(attempt)) {
-        return false;
     }
     return now < attempt.expires;
 }
 
+void RootDseRace::AddPollFds(std::vector<pollfd>& fds, Clock::time_point& wake,
+                             Clock::time_point now) {
+    // The attempts' sockets first, in order, then the resolver's.
+    for (const auto& attempt : attempts_) {
+        ber_socket_t fd = attempt.fd;
+        if (attempt.ld != nullptr) {
+            ldap_get_option(attempt.ld, LDAP_OPT_DESC, &fd);
+        }
+        fds.push_back(pollfd{fd, attempt.events, 0});
+        wake = std::min(wake, attempt.expires);
+    }
+    attemptsPolled_ = attempts_.size();
+    if (nextStart_ > now && PickServer(true)) {
+        wake = std::min(wake, nextStart_);
+    }
+    if (resolver_) {
+        resolver_->AddPollFds(fds, wake, now);
+    }
+}
+
+void RootDseRace::Process(std::span<const pollfd> polled, Clock::time_point now) {
+    const std::size_t attemptsPolled = std::min(attemptsPolled_, polled.size());
+    attemptsPolled_ = 0;
+    // The resolver first: its answers may let servers start in this same turn.
+    if (resolver_) {
+        resolver_->Process(polled.subspan(attemptsPolled), now);
+    }
+    std::vector<Attempt> kept;
+    kept.reserve(attempts_.size());
+    for (std::size_t i = 0; i < attempts_.size(); ++i) {
+        Attempt& attempt = attempts_[i];
+        const short revents = i < attemptsPolled ? polled[i].revents : 0;
+        if (!winner_ && Advance(attempt, revents, now) && !winner_) {
+            kept.push_back(attempt);
+            continue;
+        }
+        // A server that fails lets the next one start at once.
+        Close(attempt);
+        nextStart_ = now;
+    }
+    attempts_ = std::move(kept);
+    if (winner_) {
+        return;
+    }
+    StartLookups();
+    for (;;) {
+        const bool due = now >= nextStart_;
+        const auto server = PickServer(due);
+        if (!server || !(attempts_.empty() || due)) {
+            break;
+        }
+        // One that fails at once lets the next one start at once too.
+        nextStart_ = StartAttempt(*server, now) ? now + kStagger : now;
+    }
+}
+
 std::optional<RootDseEntry> RootDseRace::Run(std::vector<ServerCandidate> candidates) {
-    servers_.clear();
+    Reset();
     for (auto& candidate : candidates) {
         Server server;
         server.candidate = std::move(candidate);
         servers_.push_back(std::move(server));
     }
-    auto nextStart = Clock::now() + kStagger;
-    std::vector<pollfd> fds;
-    while (!winner_) {
-        auto now = Clock::now();
-        if (now >= deadline_) {
-            break;
-        }
-        StartLookups();
-        const bool due = now >= nextStart;
-        if (const auto server = PickServer(due); server && (attempts_.empty() || due)) {
-            // One that fails at once lets the next one start at once too.
-            nextStart = StartAttempt(*server, now) ? now + kStagger : now;
-            continue;
-        }
-        const bool moreToCome = std::any_of(servers_.begin(), servers_.end(),
-                                            [](const Server& s) { return !s.Exhausted(); });
-        if (attempts_.empty() && !moreToCome) {
-            break;
-        }
-
-        fds.clear();
-        auto wake = deadline_;
-        for (const auto& attempt : attempts_) {
-            const int fd = attempt.ld != nullptr ? -1 : attempt.fd;
-            ber_socket_t ldapFd = -1;
-            if (attempt.ld != nullptr) {
-                ldap_get_option(attempt.ld, LDAP_OPT_DESC, &ldapFd);
-            }
-            fds.push_back(pollfd{attempt.ld != nullptr ? ldapFd : fd,
-                                 static_cast<short>(attempt.ld != nullptr ? POLLIN : POLLOUT), 0});
-            wake = std::min(wake, attempt.expires);
-        }
-        if (moreToCome && nextStart > now) {
-            wake = std::min(wake, nextStart);
-        }
-        if (resolver_) {
-            resolver_->AddPollFds(fds);
-            if (const auto dns = resolver_->NextTimeout()) {
-                wake = std::min(wake, now + *dns);
-            }
-        }
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
-        if (::poll(fds.data(), fds.size(), static_cast<int>(std::max<std::int64_t>(wait, 0))) < 0 &&
-            errno != EINTR) {
-            break;
-        }
-        now = Clock::now();
-        if (resolver_) {
-            resolver_->Process(fds, attempts_.size());
-        }
-        for (std::size_t i = 0; i < attempts_.size() && !winner_;) {
-            if (Advance(attempts_[i], fds[i].revents, now) || winner_) {
-                ++i;
-                continue;
-            }
-            // A server that fails lets the next one start at once.
-            Close(attempts_[i]);
-            attempts_.erase(attempts_.begin() + static_cast<std::ptrdiff_t>(i));
-            fds.erase(fds.begin() + static_cast<std::ptrdiff_t>(i));
-            nextStart = now;
-        }
-    }
-    return std::move(winner_);
+    nextStart_ = Clock::now();
+    RunPollLoop(*this, deadline_, [this] { return Finished(); });
+    auto winner = std::move(winner_);
+    Reset();
+    return winner;
 }
 
 } // namespace quindral

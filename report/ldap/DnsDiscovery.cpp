@@ -1,0 +1,158 @@
+#include "DnsDiscovery.h"
+
+#include "RootDseReader.h"
+
+#include <climits>
+#include <memory>
+#include <random>
+#include <resolv.h>
+#include <unistd.h>
+
+namespace quindral {
+
+namespace {
+
+std::string Trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(' ');
+    return std::string(text.substr(first, last - first + 1));
+}
+
+// Runs the resolver until done() holds, it has nothing left to wait for, or the deadline.
+void Await(AsyncResolver& resolver, Clock::time_point deadline, const std::function<bool()>& done) {
+    RunPollLoop(resolver, deadline, [&] { return done() || !resolver.Busy(); });
+}
+
+} // namespace
+
+std::optional<std::string> HostDnsDomain(Clock::time_point deadline) {
+    char host[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(host, sizeof host - 1) == 0 && host[0] != '\0') {
+        std::string name(host);
+        if (name.find('.') == std::string::npos) {
+            AsyncResolver resolver;
+            resolver.LookupCanonicalName(name, [&name](std::optional<std::string> canonical) {
+                if (canonical) {
+                    name = std::move(*canonical);
+                }
+            });
+            Await(resolver, deadline, [] { return false; });
+        }
+        if (auto domain = DomainPart(name)) {
+            return domain;
+        }
+    }
+    struct __res_state state {};
+    std::optional<std::string> domain;
+    if (res_ninit(&state) == 0) {
+        if (state.defdname[0] != '\0') {
+            domain = state.defdname;
+        } else if (state.dnsrch[0] != nullptr && state.dnsrch[0][0] != '\0') {
+            domain = state.dnsrch[0];
+        }
+    }
+    res_nclose(&state);
+    return domain;
+}
+
+std::vector<std::string> SrvNamesFor(Provider provider, const std::string& domain) {
+    if (provider == Provider::GlobalCatalog) {
+        return {"_ldap._tcp.gc._msdcs." + domain, "_gc._tcp." + domain};
+    }
+    return {"_ldap._tcp.dc._msdcs." + domain, "_ldap._tcp." + domain};
+}
+
+void QueryPreferredSrv(AsyncResolver& resolver, const std::vector<std::string>& names,
+                       std::function<void(std::size_t, std::vector<SrvRecord>)> settled) {
+    struct State {
+        std::vector<std::optional<std::vector<SrvRecord>>> answers;
+        std::function<void(std::size_t, std::vector<SrvRecord>)> settled;
+        bool done = false;
+
+        void Settle() {
+            for (std::size_t i = 0; i < answers.size(); ++i) {
+                if (!answers[i]) {
+                    return; // a better name is still unanswered
+                }
+                if (!answers[i]->empty()) {
+                    Finish(i, std::move(*answers[i]));
+                    return;
+                }
+            }
+            Finish(answers.size(), {});
+        }
+        void Finish(std::size_t index, std::vector<SrvRecord> records) {
+            done = true;
+            std::random_device seed;
+            std::mt19937 generator(seed());
+            const auto random = [&](std::uint32_t upTo) {
+                return std::uniform_int_distribution<std::uint32_t>(0, upTo)(generator);
+            };
+            settled(index, OrderSrvRecords(std::move(records), random));
+        }
+    };
+    auto state = std::make_shared<State>();
+    state->answers.resize(names.size());
+    state->settled = std::move(settled);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        resolver.QuerySrv(names[i], [state, i](std::vector<SrvRecord> records) {
+            state->answers[i] = std::move(records);
+            if (!state->done) {
+                state->Settle();
+            }
+        });
+    }
+}
+
+std::vector<ServerCandidate> CandidatesOfRecords(const std::vector<SrvRecord>& records) {
+    std::vector<ServerCandidate> servers;
+    for (const auto& record : records) {
+        ServerCandidate server;
+        const bool literal = record.target.find(':') != std::string::npos;
+        server.uri = "ldap://" + (literal ? "[" + record.target + "]" : record.target) + ":" +
+                     std::to_string(record.port);
+        server.host = record.target;
+        server.port = record.port;
+        servers.push_back(std::move(server));
+    }
+    return servers;
+}
+
+std::optional<SrvServers> ServersFromSrv(const std::vector<std::string>& names,
+                                         Clock::time_point deadline) {
+    std::optional<SrvServers> found;
+    bool settled = false;
+    AsyncResolver resolver;
+    QueryPreferredSrv(resolver, names, [&](std::size_t index, std::vector<SrvRecord> records) {
+        settled = true;
+        if (!records.empty()) {
+            found = SrvServers{index, CandidatesOfRecords(records)};
+        }
+    });
+    Await(resolver, deadline, [&] { return settled; });
+    return found;
+}
+
+std::optional<std::string> DnsNameOfNamingContext(std::string_view distinguishedName) {
+    std::string name;
+    std::size_t at = 0;
+    while (at <= distinguishedName.size()) {
+        const std::size_t end = std::min(distinguishedName.find(',', at), distinguishedName.size());
+        const std::string_view component = distinguishedName.substr(at, end - at);
+        const std::size_t equals = component.find('=');
+        if (equals != std::string_view::npos &&
+            AsciiLowerCase(Trimmed(component.substr(0, equals))) == "dc") {
+            const std::string label = Trimmed(component.substr(equals + 1));
+            if (!label.empty()) {
+                name += (name.empty() ? "" : ".") + label;
+            }
+        }
+        at = end + 1;
+    }
+    return name.empty() ? std::nullopt : std::optional(name);
+}
+
+} // namespace quindral

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "Provider.h"
+#include "ServerRace.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quindral {
+
+// What the OpenLDAP client configuration says (ldap.conf, ldaprc, LDAPURI, LDAPNETWORK_TIMEOUT
+// and the rest, as libldap read them when first used).
+
+// The URIs it names, or nothing when it names none and libldap would fall back on its built-in
+// localhost.
+std::optional<std::string> ConfiguredUriList();
+
+// The configured URI list split into the URIs for the provider: as they are for "LDAP", with the
+// global catalog's port for "GC". URIs that name no network host (ldapi://) serve no catalog.
+std::vector<std::string> UrisForProvider(const std::string& uriList, Provider provider);
+
+// NETWORK_TIMEOUT and TIMEOUT, or their defaults of 5 s and 15 s.
+ServerTimeouts EffectiveTimeouts();
+
+} // namespace quindral
