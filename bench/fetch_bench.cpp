@@ -10,6 +10,7 @@
 #include "ScriptedServer.h"
 #include "SlapdServer.h"
 #include "TempDirectory.h"
+#include "TestCertificates.h"
 #include "TestNetwork.h"
 #include "report/FetchAttributes.h"
 #include "report/ldap/LdapDirectory.h"
@@ -23,6 +24,7 @@
 #include <csignal>
 #include <ldap.h>
 #include <memory>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace quindral;
@@ -137,6 +139,109 @@ BENCHMARK(HungServersFirst)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
+// Processor time of the calling thread, which runs the whole click.
+std::chrono::microseconds ThreadCpuTime() {
+    rusage usage{};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
+
+// An ldaps:// domain controller named dc1.quindral.test in the hosts file, with a certificate
+// from an authority that the client configuration trusts alone, and TLS servers that accept a
+// connection and never speak, named hung1... ahead of it.
+struct LdapsDomain {
+    explicit LdapsDomain(int hungServers) {
+        std::string hosts = "127.0.0.1 localhost\n127.0.1.1 ws1.quindral.test\n"
+                            "127.0.2.1 dc1.quindral.test\n";
+        for (int i = 1; i <= hungServers; ++i) {
+            const std::string address = "127.0.3." + std::to_string(i);
+            hosts += address + " hung" + std::to_string(i) + ".quindral.test\n";
+            uris += "ldaps://hung" + std::to_string(i) + ".quindral.test ";
+            hung.push_back(SilentServer(address, 636));
+        }
+        host = std::make_unique<TestHost>("ws1.quindral.test", "nameserver 127.0.0.53\n", hosts);
+        const auto issued = certificates.Issue("dc1.quindral.test");
+        live = std::make_unique<SlapdServer>(SlapdServer::Options{
+            "127.0.2.1", {}, "ad-ldap.ldif", false, {636}, issued.certificate, issued.key});
+    }
+
+    std::unique_ptr<TestHost> host;
+    TestCertificates certificates;
+    std::vector<std::unique_ptr<ScriptedServer>> hung;
+    std::unique_ptr<SlapdServer> live;
+    std::string uris;
+};
+
+// state.range(0) hung TLS servers ahead of the live ldaps server, or none alive when
+// state.range(1) is 0 (then with NETWORK_TIMEOUT 1 and TIMEOUT 2). Besides the time, the share
+// of it the click spent on a processor.
+void HungTlsFirst(benchmark::State& state) {
+    LdapsDomain domain(static_cast<int>(state.range(0)));
+    const bool live = state.range(1) == 1;
+    ClientConfiguration configuration(domain.uris + (live ? "ldaps://dc1.quindral.test" : ""),
+                                      live ? 0 : 1, live ? 0 : 2);
+    configuration.TrustOnly(domain.certificates.Authority());
+    StringTextHolder pane;
+    TraceSink sink(pane, "/dev/null");
+    LdapDirectory directory;
+    std::chrono::microseconds cpu{0};
+    std::chrono::microseconds wall{0};
+    for (auto _ : state) {
+        const auto cpuBefore = ThreadCpuTime();
+        const auto start = std::chrono::steady_clock::now();
+        FetchAttributes("LDAP", directory, sink);
+        wall += std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - start);
+        cpu += ThreadCpuTime() - cpuBefore;
+    }
+    state.counters["cpu_share"] = static_cast<double>(cpu.count()) / wall.count();
+    state.SetLabel(pane.Text().find("dnsHostName") != std::string::npos ? "report" : "failed bind");
+}
+BENCHMARK(HungTlsFirst)
+    ->ArgNames({"hung", "live"})
+    ->Args({3, 1})
+    ->Args({8, 0})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// The healthy ldaps:// click against the floor of a bare libldap search over ldaps.
+void BareLdapsSearch(benchmark::State& state) {
+    LdapsDomain domain(0);
+    ClientConfiguration configuration("ldaps://dc1.quindral.test");
+    configuration.TrustOnly(domain.certificates.Authority());
+    for (auto _ : state) {
+        LDAP* ld = nullptr;
+        ldap_initialize(&ld, "ldaps://dc1.quindral.test");
+        int version = LDAP_VERSION3;
+        ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+        char all[] = "*", operational[] = "+";
+        char* attributes[] = {all, operational, nullptr};
+        LDAPMessage* result = nullptr;
+        ldap_search_ext_s(ld, "", LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0, nullptr,
+                          nullptr, nullptr, 0, &result);
+        benchmark::DoNotOptimize(ldap_first_entry(ld, result));
+        ldap_msgfree(result);
+        ldap_unbind_ext_s(ld, nullptr, nullptr);
+    }
+}
+BENCHMARK(BareLdapsSearch)->Unit(benchmark::kMicrosecond);
+
+void LdapsClick(benchmark::State& state) {
+    LdapsDomain domain(0);
+    ClientConfiguration configuration("ldaps://dc1.quindral.test");
+    configuration.TrustOnly(domain.certificates.Authority());
+    TempDirectory dir;
+    StringTextHolder pane;
+    TraceSink sink(pane, LogFilePathIn(dir.path()));
+    LdapDirectory directory;
+    for (auto _ : state) {
+        FetchAttributes("LDAP", directory, sink);
+    }
+    state.SetLabel(pane.Text().find("dnsHostName") != std::string::npos ? "report" : "failed bind");
+}
+BENCHMARK(LdapsClick)->Unit(benchmark::kMicrosecond);
+
 // A resolver that never answers, with the default timeouts (resolv.conf: 5 s, 2 attempts).
 void SilentResolver(benchmark::State& state) {
     TestHost host("client", "nameserver 127.0.0.53\nsearch quindral.test\n"
@@ -216,7 +321,8 @@ int main(int argc, char** argv) {
     if (serverUri.empty()) {
         benchmark::SetBenchmarkFilter("LongList");
     } else if (!privateNetwork) {
-        benchmark::SetBenchmarkFilter("-(HungServersFirst|SilentResolver)");
+        benchmark::SetBenchmarkFilter(
+            "-(HungServersFirst|SilentResolver|HungTlsFirst|BareLdapsSearch|LdapsClick)");
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -7,8 +7,8 @@
 namespace quindral::testing {
 
 // Points libldap's process-wide client configuration at a server for one test, as an ldap.conf
-// with URI (and, where given, NETWORK_TIMEOUT and TIMEOUT) would, and puts back what it found
-// afterwards.
+// with URI (and, where given, NETWORK_TIMEOUT and TIMEOUT, TLS_CACERT and TLS_REQCERT demand)
+// would, and puts back what it found afterwards.
 class ClientConfiguration {
 public:
     explicit ClientConfiguration(const std::string& uriList, int networkTimeoutSeconds = 0,
@@ -31,7 +31,20 @@ public:
             ldap_set_option(nullptr, LDAP_OPT_TIMEOUT, &search);
         }
     }
+    // Certificates are checked against this authority alone, and must pass (TLS_REQCERT demand).
+    void TrustOnly(const std::string& authorityFile) {
+        const int demand = LDAP_OPT_X_TLS_DEMAND;
+        ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, authorityFile.c_str());
+        ldap_set_option(nullptr, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
+        NewTlsContext();
+        trusting_ = true;
+    }
+
     ~ClientConfiguration() {
+        if (trusting_) {
+            ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, nullptr);
+            NewTlsContext();
+        }
         ldap_set_option(nullptr, LDAP_OPT_URI, previous_.c_str());
         // libldap refuses a null timeout; a negative one means none is set.
         ldap_set_option(nullptr, LDAP_OPT_NETWORK_TIMEOUT, &previousNetwork_);
@@ -41,6 +54,12 @@ public:
     ClientConfiguration& operator=(const ClientConfiguration&) = delete;
 
 private:
+    // TLS settings take effect in the context made after them.
+    static void NewTlsContext() {
+        const int client = 0;
+        ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &client);
+    }
+
     static timeval Timeout(int option) {
         timeval* value = nullptr;
         timeval result{-1, 0};
@@ -52,6 +71,7 @@ private:
     }
 
     std::string previous_;
+    bool trusting_ = false;
     timeval previousNetwork_{-1, 0};
     timeval previousSearch_{-1, 0};
 };

@@ -8,46 +8,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const std::string kAdLdapReport = Lines({
-    "Contacting LDAP://rootDSE",
-    "  dnsHostName: dc1.quindral.test",
-    "  serverName: CN=DC1,CN=Servers,CN=Default-First-Site-Name,CN=Sites,CN=Configuration,"
-    "DC=quindral,DC=test",
-    "  ldapServiceName: quindral.test:dc1$@QUINDRAL.TEST",
-    "  dsServiceName: CN=NTDS Settings,CN=DC1,CN=Servers,CN=Default-First-Site-Name,CN=Sites,"
-    "CN=Configuration,DC=quindral,DC=test",
-    "  namingContexts: ",
-    "    DC=quindral,DC=test",
-    "    CN=Configuration,DC=quindral,DC=test",
-    "    CN=Schema,CN=Configuration,DC=quindral,DC=test",
-    "    DC=DomainDnsZones,DC=quindral,DC=test",
-    "    DC=ForestDnsZones,DC=quindral,DC=test",
-    "  defaultNamingContext: DC=quindral,DC=test",
-    "  schemaNamingContext: CN=Schema,CN=Configuration,DC=quindral,DC=test",
-    "  configurationNamingContext: CN=Configuration,DC=quindral,DC=test",
-    "  altServer: ",
-    "    ldap://dc2.quindral.test/",
-    "    ldap://dc3.quindral.test/",
-});
-
-const std::string kAdGcReport = Lines({
-    "Contacting GC://rootDSE",
-    "  dnsHostName: gc1.quindral.test",
-    "  serverName: CN=GC1,CN=Servers,CN=Default-First-Site-Name,CN=Sites,CN=Configuration,"
-    "DC=quindral,DC=test",
-    "  ldapServiceName: quindral.test:gc1$@QUINDRAL.TEST",
-    "  dsServiceName: CN=NTDS Settings,CN=GC1,CN=Servers,CN=Default-First-Site-Name,CN=Sites,"
-    "CN=Configuration,DC=quindral,DC=test",
-    "  namingContexts: ",
-    "    DC=quindral,DC=test",
-    "    DC=child,DC=quindral,DC=test",
-    "    CN=Configuration,DC=quindral,DC=test",
-    "  defaultNamingContext: DC=quindral,DC=test",
-    "  schemaNamingContext: CN=Schema,CN=Configuration,DC=quindral,DC=test",
-    "  configurationNamingContext: CN=Configuration,DC=quindral,DC=test",
-    "  altServer: ldap://gc2.quindral.test:3268/",
-});
-
 // A domain controller on 389 and a global catalog with other content on 3268 of one address.
 class DomainControllerTest : public ::testing::Test {
 protected:

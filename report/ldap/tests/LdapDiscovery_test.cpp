@@ -32,10 +32,6 @@ std::string Probe(const std::string& environment, const std::string& provider) {
     return Output("env -i PATH=/usr/bin:/bin " + environment + " " FETCH_PROBE " " + provider);
 }
 
-std::string FirstLine(const std::string& text) {
-    return text.substr(0, text.find("\r\n"));
-}
-
 class ConfigurationRouteTest : public ::testing::Test {
 protected:
     void SetUp() override {

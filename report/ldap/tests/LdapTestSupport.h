@@ -7,6 +7,7 @@
 #include "report/ldap/LdapDirectory.h"
 #include "trace/LogFile.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 #include <ldap.h>
 #include <sys/time.h>
@@ -38,6 +39,64 @@ inline std::string Lines(std::initializer_list<std::string> lines) {
 
 inline const std::string kFailedBindReport =
     Lines({"  namingContexts: <null>", "  altServer: <null>"});
+
+// The reports of the two fixture root entries (ad-ldap.ldif and ad-gc.ldif).
+inline const std::string kAdLdapReport = Lines({
+    "Contacting LDAP://rootDSE",
+    "  dnsHostName: dc1.quindral.test",
+    "  serverName: CN=DC1,CN=Servers,CN=Default-First-Site-Name,CN=Sites,CN=Configuration,"
+    "DC=quindral,DC=test",
+    "  ldapServiceName: quindral.test:dc1$@QUINDRAL.TEST",
+    "  dsServiceName: CN=NTDS Settings,CN=DC1,CN=Servers,CN=Default-First-Site-Name,CN=Sites,"
+    "CN=Configuration,DC=quindral,DC=test",
+    "  namingContexts: ",
+    "    DC=quindral,DC=test",
+    "    CN=Configuration,DC=quindral,DC=test",
+    "    CN=Schema,CN=Configuration,DC=quindral,DC=test",
+    "    DC=DomainDnsZones,DC=quindral,DC=test",
+    "    DC=ForestDnsZones,DC=quindral,DC=test",
+    "  defaultNamingContext: DC=quindral,DC=test",
+    "  schemaNamingContext: CN=Schema,CN=Configuration,DC=quindral,DC=test",
+    "  configurationNamingContext: CN=Configuration,DC=quindral,DC=test",
+    "  altServer: ",
+    "    ldap://dc2.quindral.test/",
+    "    ldap://dc3.quindral.test/",
+});
+
+inline const std::string kAdGcReport = Lines({
+    "Contacting GC://rootDSE",
+    "  dnsHostName: gc1.quindral.test",
+    "  serverName: CN=GC1,CN=Servers,CN=Default-First-Site-Name,CN=Sites,CN=Configuration,"
+    "DC=quindral,DC=test",
+    "  ldapServiceName: quindral.test:gc1$@QUINDRAL.TEST",
+    "  dsServiceName: CN=NTDS Settings,CN=GC1,CN=Servers,CN=Default-First-Site-Name,CN=Sites,"
+    "CN=Configuration,DC=quindral,DC=test",
+    "  namingContexts: ",
+    "    DC=quindral,DC=test",
+    "    DC=child,DC=quindral,DC=test",
+    "    CN=Configuration,DC=quindral,DC=test",
+    "  defaultNamingContext: DC=quindral,DC=test",
+    "  schemaNamingContext: CN=Schema,CN=Configuration,DC=quindral,DC=test",
+    "  configurationNamingContext: CN=Configuration,DC=quindral,DC=test",
+    "  altServer: ldap://gc2.quindral.test:3268/",
+});
+
+inline std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find("\r\n"));
+}
+
+// A fetch run's report and how long it took.
+struct TimedReport {
+    std::string report;
+    std::chrono::steady_clock::duration took;
+};
+
+inline TimedReport TimedFetch(std::string_view prefix) {
+    ReportRun run;
+    const auto start = std::chrono::steady_clock::now();
+    std::string report = run(prefix);
+    return {std::move(report), std::chrono::steady_clock::now() - start};
+}
 
 #define QUINDRAL_NEED_LOW_PORTS()                                                                  \
     if (!::quindral::testing::CanListenOnLowPorts())                                               \

@@ -1,8 +1,11 @@
 #include "ScriptedDns.h"
+#include "report/ldap/DnsDiscovery.h"
 #include "report/ldap/DnsSrv.h"
+#include "report/ldap/LdapConfiguration.h"
 #include "report/ldap/ServerLocator.h"
 #include "report/ldap/Utf8Text.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -74,20 +77,64 @@ TEST(OrderSrvRecords, LowestPriorityFirstThenByWeight) {
     EXPECT_LT(heavyFirst, 980);
 }
 
-TEST(ParseSrvAnswer, TargetMustLieWithinItsOwnRecord) {
+// Replies to an SRV question that a sound server would not send, and the records that remain.
+struct SrvReplyCase {
+    const char* name;
+    std::function<std::string(const testing::DnsQuery&)> reply;
+    std::vector<SrvRecord> records;
+};
+
+const SrvReplyCase kSrvReplies[] = {
+    {"TwoSoundRecords",
+     [](const testing::DnsQuery& query) {
+         return testing::DnsReply(
+             query, {testing::SrvAnswer(0, 100, 389, testing::DnsName("dc1.x.test")),
+                     testing::SrvAnswer(10, 0, 3268, testing::DnsName("gc1.x.test"))});
+     },
+     {{0, 100, 389, "dc1.x.test"}, {10, 0, 3268, "gc1.x.test"}}},
+    // The first record's target says "dc1" and then runs on into the next record's first bytes,
+    // its owner name's pointer back to the question: a target that its record does not hold.
+    {"TargetMustLieWithinItsOwnRecord",
+     [](const testing::DnsQuery& query) {
+         return testing::DnsReply(
+             query, {testing::SrvAnswer(0, 0, 389,
+                                        "\x03"
+                                        "dc1"),
+                     testing::SrvAnswer(5, 10, 3268, testing::DnsName("gc1.x.test"))});
+     },
+     {{5, 10, 3268, "gc1.x.test"}}},
+    {"CompressionPointerLoop",
+     [](const testing::DnsQuery& query) {
+         const auto self = static_cast<unsigned>(testing::FirstSrvTargetOffset(query));
+         const std::string loop{static_cast<char>(0xC0 | (self >> 8)),
+                                static_cast<char>(self & 0xFF)};
+         return testing::DnsReply(query, {testing::SrvAnswer(0, 0, 389, loop)});
+     },
+     {}},
+    {"MoreAnswersCountedThanSent",
+     [](const testing::DnsQuery& query) {
+         return testing::DnsReply(
+             query, {testing::SrvAnswer(0, 0, 389, testing::DnsName("dc1.x.test"))}, 0, false, 5);
+     },
+     {}},
+    {"TargetDotServiceNotOffered",
+     [](const testing::DnsQuery& query) {
+         return testing::DnsReply(query, {testing::SrvAnswer(0, 0, 389, testing::DnsName(""))});
+     },
+     {}},
+};
+
+TEST(ParseSrvAnswer, OnlyRecordsWhoseTargetsLieWithinThemAndNameAHost) {
     testing::DnsQuery query;
     query.name = "_ldap._tcp.x.test";
     query.question = testing::DnsName(query.name) + std::string("\0\x21\0\x01", 4);
-    // The first record's target says "dc1" and then runs on into the next record's first bytes,
-    // its owner name's pointer back to the question: a target that its record does not hold.
-    const std::string overrun = testing::SrvAnswer(0, 0, 389,
-                                                   "\x03"
-                                                   "dc1");
-    const std::string good = testing::SrvAnswer(5, 10, 3268, testing::DnsName("gc1.x.test"));
-    const std::string reply = testing::DnsReply(query, {overrun, good});
-    const auto records =
-        ParseSrvAnswer(reinterpret_cast<const unsigned char*>(reply.data()), reply.size());
-    EXPECT_EQ(records, (std::vector<SrvRecord>{{5, 10, 3268, "gc1.x.test"}}));
+    for (const auto& c : kSrvReplies) {
+        const std::string reply = c.reply(query);
+        EXPECT_EQ(
+            ParseSrvAnswer(reinterpret_cast<const unsigned char*>(reply.data()), reply.size()),
+            c.records)
+            << c.name;
+    }
 }
 
 TEST(DnsNameOfNamingContext, DomainComponentsInOrder) {

@@ -16,10 +16,6 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kResolvConf = "nameserver 127.0.0.53\noptions timeout:1 attempts:2\n";
 
-std::string FirstLine(const std::string& text) {
-    return text.substr(0, text.find("\r\n"));
-}
-
 std::string SrvHost(const std::string& name, const std::string& target, int port, int priority) {
     return "srv-host=" + name + "," + target + "," + std::to_string(port) + "," +
            std::to_string(priority) + ",100\n";
@@ -27,18 +23,6 @@ std::string SrvHost(const std::string& name, const std::string& target, int port
 
 std::string HostRecord(const std::string& name, const std::string& address) {
     return "host-record=" + name + "," + address + "\n";
-}
-
-struct TimedReport {
-    std::string report;
-    Clock::duration took;
-};
-
-TimedReport Fetch(std::string_view prefix) {
-    ReportRun run;
-    const auto start = Clock::now();
-    std::string report = run(prefix);
-    return {std::move(report), Clock::now() - start};
 }
 
 class SrvRouteTest : public ::testing::TestWithParam<bool> {};
@@ -59,8 +43,8 @@ TEST_P(SrvRouteTest, ServersFromSrvRecordsInPriorityOrder) {
         SrvHost("_gc._tcp.ad.quindral.test", "gc1.ad.quindral.test", 3268, 0));
     SlapdServer dc({"127.0.0.10", {389}, "ad-ldap.ldif"});
     SlapdServer gc({"127.0.0.11", {3268}, "ad-gc.ldif"});
-    const std::string ldap = Fetch("LDAP").report;
-    const std::string catalog = Fetch("GC").report;
+    const std::string ldap = TimedFetch("LDAP").report;
+    const std::string catalog = TimedFetch("GC").report;
     EXPECT_EQ(FirstLine(ldap), "Contacting LDAP://rootDSE");
     EXPECT_NE(ldap.find("  dnsHostName: dc1.quindral.test\r\n"), std::string::npos) << ldap;
     EXPECT_EQ(FirstLine(catalog), "Contacting GC://rootDSE");
@@ -108,7 +92,7 @@ TEST_P(DeadServersFirstTest, LiveServerAnswersWithinTheStaggerNotAfterTheTimeout
         configured = std::make_unique<ClientConfiguration>(uris + "ldap://127.0.0.10");
     }
 
-    const auto [report, took] = Fetch(param.provider);
+    const auto [report, took] = TimedFetch(param.provider);
     EXPECT_EQ(FirstLine(report), std::string("Contacting ") + param.provider + "://rootDSE");
     EXPECT_NE(report.find(catalog ? "gc1.quindral.test" : "dc1.quindral.test"), std::string::npos)
         << report;
@@ -145,7 +129,7 @@ TEST_P(AllDeadTest, FailedBindReportWithinNetworkTimeoutPlusTimeout) {
     }
     DnsmasqServer dns(records);
     ClientConfiguration configuration(GetParam() ? "" : uris, 1, 2);
-    const auto [report, took] = Fetch("LDAP");
+    const auto [report, took] = TimedFetch("LDAP");
     EXPECT_EQ(report, kFailedBindReport);
     EXPECT_LT(took, std::chrono::milliseconds(3500 + 1500));
 }
@@ -161,7 +145,7 @@ TEST(HealthyDomainTest, OneLiveServerGetsOneConnectionAndOneSearchNoBind) {
                       SrvHost("_ldap._tcp.dc._msdcs.quindral.test", "dc1.quindral.test", 389, 0) +
                       SrvHost("_ldap._tcp.dc._msdcs.quindral.test", "dc2.quindral.test", 389, 10));
     SlapdServer dc({"127.0.0.10", {389}, "ad-ldap.ldif"});
-    EXPECT_EQ(FirstLine(Fetch("LDAP").report), "Contacting LDAP://rootDSE");
+    EXPECT_EQ(FirstLine(TimedFetch("LDAP").report), "Contacting LDAP://rootDSE");
     const std::string log = dc.StatsLog();
     EXPECT_EQ(CountClientConnections(log), 1) << log;
     EXPECT_EQ(CountLogLines(log, " SRCH base="), 1) << log;
@@ -182,13 +166,13 @@ TEST(ChildDomainTest, GlobalCatalogIsFoundUnderTheForestRoot) {
     SlapdServer dc({"127.0.0.10", {389}, "ad-ldap.ldif"});
     SlapdServer gc({"127.0.0.11", {3268}, "ad-gc.ldif"});
 
-    const std::string catalog = Fetch("GC").report;
+    const std::string catalog = TimedFetch("GC").report;
     EXPECT_EQ(FirstLine(catalog), "Contacting GC://rootDSE");
     EXPECT_NE(catalog.find("  dnsHostName: gc1.quindral.test\r\n"), std::string::npos) << catalog;
     EXPECT_EQ(CountLogLines(dc.StatsLog(), " SRCH base="), 1);
     EXPECT_EQ(CountLogLines(gc.StatsLog(), " SRCH base="), 1);
 
-    const std::string ldap = Fetch("LDAP").report;
+    const std::string ldap = TimedFetch("LDAP").report;
     EXPECT_NE(ldap.find("  dnsHostName: dc1.quindral.test\r\n"), std::string::npos) << ldap;
 }
 
@@ -201,7 +185,7 @@ TEST(SilentResolverTest, FirstClickEndsWithinTheDeadlineLookupsIncluded) {
     ScriptedDns silent([](const DnsQuery&, bool) { return std::nullopt; });
     ::setenv("LDAPNETWORK_TIMEOUT", "1", 1);
     ::setenv("LDAPTIMEOUT", "2", 1);
-    const auto [report, took] = Fetch("GC");
+    const auto [report, took] = TimedFetch("GC");
     EXPECT_EQ(report, kFailedBindReport);
     EXPECT_LT(took, std::chrono::milliseconds(3000 + 1500));
 }

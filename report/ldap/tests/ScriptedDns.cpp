@@ -95,6 +95,13 @@ std::string AAnswer(const std::string& ipv4) {
            std::string(reinterpret_cast<const char*>(&address), 4);
 }
 
+std::string AaaaAnswer(const std::string& ipv6) {
+    in6_addr address{};
+    ::inet_pton(AF_INET6, ipv6.c_str(), &address);
+    return Be16(0xC00C) + Be16(kTypeAaaa) + Be16(1) + Be16(0) + Be16(60) + Be16(16) +
+           std::string(reinterpret_cast<const char*>(&address), 16);
+}
+
 std::size_t FirstSrvTargetOffset(const DnsQuery& query) {
     return 12 + query.question.size() + 12 + 6;
 }

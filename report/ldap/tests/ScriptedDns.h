@@ -20,6 +20,7 @@ struct DnsQuery {
 };
 
 inline constexpr std::uint16_t kTypeA = 1;
+inline constexpr std::uint16_t kTypeAaaa = 28;
 inline constexpr std::uint16_t kTypeSrv = 33;
 inline constexpr std::uint16_t kRcodeServFail = 2;
 inline constexpr std::uint16_t kRcodeNxDomain = 3;
@@ -55,8 +56,9 @@ std::string DnsReply(const DnsQuery& query, const std::vector<std::string>& answ
 // An SRV record owned by the question's name, with its target given as raw name bytes.
 std::string SrvAnswer(std::uint16_t priority, std::uint16_t weight, std::uint16_t port,
                       const std::string& targetBytes);
-// An A record owned by the question's name.
+// An A or AAAA record owned by the question's name.
 std::string AAnswer(const std::string& ipv4);
+std::string AaaaAnswer(const std::string& ipv6);
 // Where the first answer's SRV target starts in a reply to the query.
 std::size_t FirstSrvTargetOffset(const DnsQuery& query);
 

@@ -1,5 +1,6 @@
 #include "SlapdServer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -91,6 +92,10 @@ SlapdServer::SlapdServer(Options options) : options_(std::move(options)) {
          << "include " << FixturePath("ad.schema").string() << "\n"
          << "pidfile " << (dir_ / "slapd.pid").string() << "\n"
          << "argsfile " << (dir_ / "slapd.args").string() << "\n";
+    if (!options_.ldapsPorts.empty()) {
+        conf << "TLSCertificateFile " << options_.certificate.string() << "\n"
+             << "TLSCertificateKeyFile " << options_.key.string() << "\n";
+    }
     if (!options_.rootDseFixture.empty()) {
         conf << "rootDSE " << FixturePath(options_.rootDseFixture).string() << "\n";
     }
@@ -101,8 +106,10 @@ SlapdServer::SlapdServer(Options options) : options_(std::move(options)) {
     }
     conf.close();
 
+    std::vector<int> allPorts = options_.ports;
+    allPorts.insert(allPorts.end(), options_.ldapsPorts.begin(), options_.ldapsPorts.end());
     std::string urls;
-    for (int port : options_.ports) {
+    for (int port : allPorts) {
         urls += (urls.empty() ? "" : " ") + Uri(port) + "/";
     }
     const std::string confPath = (dir_ / "slapd.conf").string();
@@ -131,7 +138,7 @@ SlapdServer::SlapdServer(Options options) : options_(std::move(options)) {
             throw std::runtime_error("slapd ended at start: " + log);
         }
         bool all = true;
-        for (int port : options_.ports) {
+        for (int port : allPorts) {
             all = all && CanConnect(options_.address, port);
         }
         if (all) {
@@ -168,7 +175,9 @@ void SlapdServer::Stop() {
 }
 
 std::string SlapdServer::Uri(int port) const {
-    return "ldap://" + options_.address + ":" + std::to_string(port);
+    const bool tls = std::find(options_.ldapsPorts.begin(), options_.ldapsPorts.end(), port) !=
+                     options_.ldapsPorts.end();
+    return (tls ? "ldaps://" : "ldap://") + options_.address + ":" + std::to_string(port);
 }
 
 std::string SlapdServer::StatsLog() const {

@@ -17,6 +17,10 @@ public:
         std::vector<int> ports;     // one listener per port
         std::string rootDseFixture; // a file of the fixtures folder; empty for slapd's own
         bool withDatabase = false;  // an LDIF database, as a plain OpenLDAP server holds
+        // TLS: the ports that speak ldaps://, with the server's certificate and key.
+        std::vector<int> ldapsPorts = {};
+        std::filesystem::path certificate = {};
+        std::filesystem::path key = {};
     };
 
     explicit SlapdServer(Options options); // throws std::runtime_error when slapd does not start
@@ -24,6 +28,7 @@ public:
     SlapdServer(const SlapdServer&) = delete;
     SlapdServer& operator=(const SlapdServer&) = delete;
 
+    // ldap:// or ldaps:// and the address, as the port speaks.
     std::string Uri(int port) const;
     std::string StatsLog() const;
     pid_t pid() const { return pid_; }
