@@ -107,20 +107,6 @@ void QueryPreferredSrv(AsyncResolver& resolver, const std::vector<std::string>& 
     }
 }
 
-std::vector<ServerCandidate> CandidatesOfRecords(const std::vector<SrvRecord>& records) {
-    std::vector<ServerCandidate> servers;
-    for (const auto& record : records) {
-        ServerCandidate server;
-        const bool literal = record.target.find(':') != std::string::npos;
-        server.uri = "ldap://" + (literal ? "[" + record.target + "]" : record.target) + ":" +
-                     std::to_string(record.port);
-        server.host = record.target;
-        server.port = record.port;
-        servers.push_back(std::move(server));
-    }
-    return servers;
-}
-
 std::optional<SrvServers> ServersFromSrv(const std::vector<std::string>& names,
                                          Clock::time_point deadline) {
     std::optional<SrvServers> found;

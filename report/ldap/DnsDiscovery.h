@@ -2,7 +2,7 @@
 
 #include "AsyncResolver.h"
 #include "Provider.h"
-#include "ServerRace.h"
+#include "ServerCandidate.h"
 
 #include <functional>
 #include <optional>
@@ -27,9 +27,6 @@ std::vector<std::string> SrvNamesFor(Provider provider, const std::string& domai
 // Nothing is called when the resolver goes first.
 void QueryPreferredSrv(AsyncResolver& resolver, const std::vector<std::string>& names,
                        std::function<void(std::size_t, std::vector<SrvRecord>)> settled);
-
-// The servers that SRV records name, in the given order.
-std::vector<ServerCandidate> CandidatesOfRecords(const std::vector<SrvRecord>& records);
 
 // The servers that the first of the names with any SRV records lists, in the order to try them,
 // and which name that was; nothing when none has any by the deadline.

@@ -1,13 +1,21 @@
 #pragma once
 
 #include "Provider.h"
-#include "ServerRace.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace quindral {
+
+// How long one server may take: to connect to one of its addresses, TLS handshake included
+// (NETWORK_TIMEOUT of the OpenLDAP client configuration, else 5 s), and to answer the search once
+// connected (TIMEOUT, else 15 s). Their sum is also the bound on a whole bind, lookups included.
+struct ServerTimeouts {
+    std::chrono::microseconds connect;
+    std::chrono::microseconds search;
+};
 
 // What the OpenLDAP client configuration says (ldap.conf, ldaprc, LDAPURI, LDAPNETWORK_TIMEOUT
 // and the rest, as libldap read them when first used).

@@ -9,17 +9,45 @@ namespace quindral {
 
 namespace {
 
-std::optional<RootDseEntry> Race(std::vector<ServerCandidate> servers,
-                                 const ServerTimeouts& timeouts, Clock::time_point deadline) {
+RaceResult Race(std::vector<ServerCandidate> servers, const ServerTimeouts& timeouts,
+                Clock::time_point deadline, std::optional<PingPlan> pingPlan = std::nullopt) {
     if (servers.empty()) {
-        return std::nullopt;
+        return {};
     }
-    RootDseRace race(timeouts, deadline);
+    RootDseRace race(timeouts, deadline, std::move(pingPlan));
     return race.Run(std::move(servers));
 }
 
-std::vector<ServerCandidate> ServersOf(std::optional<SrvServers> found) {
-    return found ? std::move(found->servers) : std::vector<ServerCandidate>{};
+// The servers that a domain's SRV records list for the provider, raced. Those of Active
+// Directory's own records (all but "_ldap._tcp.<domain>", which any LDAP server may stand in)
+// are domain controllers, pinged first as the Windows locator pings them.
+RaceResult RaceFound(std::optional<SrvServers> found, Provider provider, const std::string& domain,
+                     const ServerTimeouts& timeouts, Clock::time_point deadline,
+                     bool replyIsEnough = false) {
+    if (!found) {
+        return {};
+    }
+    std::optional<PingPlan> plan;
+    if (provider == Provider::GlobalCatalog || found->name == 0) {
+        plan = PingPlan{domain, provider, replyIsEnough};
+    }
+    return Race(std::move(found->servers), timeouts, deadline, std::move(plan));
+}
+
+// The forest of the host's domain, as a domain controller of it says: in its answer to a ping,
+// else in its root entry.
+std::optional<std::string> ForestOf(const std::string& domain, const ServerTimeouts& timeouts,
+                                    Clock::time_point deadline) {
+    const auto controller =
+        RaceFound(ServersFromSrv(SrvNamesFor(Provider::Ldap, domain), deadline), Provider::Ldap,
+                  domain, timeouts, deadline, /*replyIsEnough=*/true);
+    if (controller.reply && !controller.reply->dnsForestName.empty()) {
+        return controller.reply->dnsForestName;
+    }
+    const auto* root =
+        controller.entry ? controller.entry->Find("rootDomainNamingContext") : nullptr;
+    return root != nullptr && !root->values.empty() ? DnsNameOfNamingContext(root->values.front())
+                                                    : std::nullopt;
 }
 
 std::optional<RootDseEntry> LocateThroughDns(Provider provider, const ServerTimeouts& timeouts,
@@ -28,29 +56,19 @@ std::optional<RootDseEntry> LocateThroughDns(Provider provider, const ServerTime
     if (!domain) {
         return std::nullopt;
     }
-    if (provider == Provider::Ldap) {
-        return Race(ServersOf(ServersFromSrv(SrvNamesFor(Provider::Ldap, *domain), deadline)),
-                    timeouts, deadline);
+    auto found = ServersFromSrv(SrvNamesFor(provider, *domain), deadline);
+    if (provider == Provider::Ldap || found) {
+        return RaceFound(std::move(found), provider, *domain, timeouts, deadline).entry;
     }
-    auto catalogs =
-        ServersOf(ServersFromSrv(SrvNamesFor(Provider::GlobalCatalog, *domain), deadline));
-    if (catalogs.empty()) {
-        // Catalogs are registered under the forest root only; a domain controller of this
-        // domain names it.
-        const auto controller =
-            Race(ServersOf(ServersFromSrv(SrvNamesFor(Provider::Ldap, *domain), deadline)),
-                 timeouts, deadline);
-        const auto* root = controller ? controller->Find("rootDomainNamingContext") : nullptr;
-        const auto forest = root != nullptr && !root->values.empty()
-                                ? DnsNameOfNamingContext(root->values.front())
-                                : std::nullopt;
-        if (!forest || AsciiLowerCase(*forest) == AsciiLowerCase(*domain)) {
-            return std::nullopt;
-        }
-        catalogs =
-            ServersOf(ServersFromSrv(SrvNamesFor(Provider::GlobalCatalog, *forest), deadline));
+    // Catalogs are registered under the forest root only; a domain controller of this domain
+    // names it.
+    const auto forest = ForestOf(*domain, timeouts, deadline);
+    if (!forest || AsciiLowerCase(*forest) == AsciiLowerCase(*domain)) {
+        return std::nullopt;
     }
-    return Race(std::move(catalogs), timeouts, deadline);
+    return RaceFound(ServersFromSrv(SrvNamesFor(Provider::GlobalCatalog, *forest), deadline),
+                     Provider::GlobalCatalog, *forest, timeouts, deadline)
+        .entry;
 }
 
 } // namespace
@@ -74,13 +92,14 @@ std::optional<RootDseEntry> LocateRootDse(Provider provider) {
     if (!configured) {
         return LocateThroughDns(provider, timeouts, deadline);
     }
+    // Configured servers are the user's own choice: raced as they are, with no ping.
     std::vector<ServerCandidate> servers;
     for (const auto& uri : UrisForProvider(*configured, provider)) {
         if (auto server = CandidateOfUri(uri)) {
             servers.push_back(std::move(*server));
         }
     }
-    return Race(std::move(servers), timeouts, deadline);
+    return Race(std::move(servers), timeouts, deadline).entry;
 }
 
 } // namespace quindral

@@ -1,5 +1,7 @@
 #include "ServerRace.h"
 
+#include "DnsDiscovery.h"
+#include "SiteSelection.h"
 #include "TlsHandshake.h"
 
 #include <algorithm>
@@ -7,13 +9,14 @@
 #include <cstring>
 #include <lber.h>
 #include <ldap.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openldap.h>
+#include <random>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 
 namespace quindral {
 
@@ -22,27 +25,19 @@ namespace {
 // Servers whose addresses are looked up at the same time, ahead of their turn.
 constexpr int kLookupsAhead = 8;
 
-// Where libldap on Debian finds slapd's local socket when an ldapi:// URI names none.
-constexpr const char* kDefaultLocalSocket = "/var/run/slapd/ldapi";
+// Domain controllers answer LDAP pings on UDP port 389, catalogs too.
+constexpr std::uint16_t kPingPort = 389;
+// An unanswered ping is sent once more after this long.
+constexpr auto kPingResend = kStagger / 2;
+// The largest reply read; a DC's is a few hundred bytes.
+constexpr std::size_t kMaxPingReply = 8192;
 
-// The socket address of a numeric IPv4 or IPv6 host (an IPv6 one with its scope, "fe80::1%eth0"),
-// which needs no lookup.
-std::optional<sockaddr_storage> NumericAddress(const std::string& host, std::uint16_t port) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 ||
-        found == nullptr) {
-        return std::nullopt;
+sockaddr_storage WithPort(sockaddr_storage address, std::uint16_t port) {
+    if (address.ss_family == AF_INET) {
+        reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(port);
+    } else if (address.ss_family == AF_INET6) {
+        reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = htons(port);
     }
-    std::optional<sockaddr_storage> address;
-    if (found->ai_addrlen <= sizeof(sockaddr_storage)) {
-        address.emplace();
-        std::memcpy(&*address, found->ai_addr, found->ai_addrlen);
-    }
-    ::freeaddrinfo(found);
     return address;
 }
 
@@ -59,41 +54,17 @@ socklen_t AddressLength(const sockaddr_storage& address) {
 
 } // namespace
 
-std::optional<ServerCandidate> CandidateOfUri(const std::string& uri) {
-    LDAPURLDesc* url = nullptr;
-    if (ldap_url_parse(uri.c_str(), &url) != LDAP_URL_SUCCESS || url == nullptr) {
-        return std::nullopt;
-    }
-    ServerCandidate candidate;
-    candidate.uri = uri;
-    const std::string scheme = url->lud_scheme != nullptr ? url->lud_scheme : "ldap";
-    const std::string host = url->lud_host != nullptr ? url->lud_host : "";
-    const int port = url->lud_port;
-    ldap_free_urldesc(url);
-    if (scheme == "ldapi") {
-        candidate.local = true;
-        candidate.host = host.empty() ? kDefaultLocalSocket : host;
-        return candidate;
-    }
-    if (scheme != "ldap" && scheme != "ldaps") {
-        return std::nullopt;
-    }
-    candidate.tls = scheme == "ldaps";
-    candidate.host = host.empty() ? "localhost" : host;
-    candidate.port = static_cast<std::uint16_t>(port > 0 && port < 65536 ? port
-                                                : candidate.tls          ? 636
-                                                                         : 389);
-    return candidate;
-}
-
 struct RootDseRace::Server {
     ServerCandidate candidate;
     bool lookupsStarted = false; // or none needed
     int lookupsUnderWay = 0;     // address families not yet answered
     std::vector<sockaddr_storage> addresses;
-    std::size_t nextAddress = 0;
+    std::size_t nextAddress = 0;     // the next address to connect to
+    std::size_t nextPingAddress = 0; // the next address to ping
+    bool answered = false;           // a ping of it was answered
 
     bool HasAddressLeft() const { return nextAddress < addresses.size(); }
+    bool HasPingAddressLeft() const { return !answered && nextPingAddress < addresses.size(); }
     bool MayGetAddresses() const { return !lookupsStarted || lookupsUnderWay > 0; }
     bool Exhausted() const { return !HasAddressLeft() && !MayGetAddresses(); }
 };
@@ -109,8 +80,19 @@ struct RootDseRace::Attempt {
     Clock::time_point expires;
 };
 
-RootDseRace::RootDseRace(ServerTimeouts timeouts, Clock::time_point deadline)
-    : timeouts_(timeouts), deadline_(deadline) {}
+struct RootDseRace::Ping {
+    std::size_t server = 0;
+    int fd = -1;
+    std::int32_t messageId = 0;
+    std::string request;
+    Clock::time_point resendAt; // when it goes out a second time, if still unanswered
+    bool resent = false;
+    Clock::time_point expires; // as long as a server has to be reached
+};
+
+RootDseRace::RootDseRace(ServerTimeouts timeouts, Clock::time_point deadline,
+                         std::optional<PingPlan> pingPlan)
+    : timeouts_(timeouts), deadline_(deadline), pingPlan_(std::move(pingPlan)) {}
 
 RootDseRace::~RootDseRace() {
     Reset();
@@ -118,13 +100,27 @@ RootDseRace::~RootDseRace() {
 
 void RootDseRace::Reset() {
     resolver_.reset();
-    lookupsUnderWay_ = 0;
     for (auto& attempt : attempts_) {
         Close(attempt);
     }
     attempts_.clear();
+    ClosePings();
     servers_.clear();
-    winner_.reset();
+    order_.clear();
+    firstPing_.reset();
+    decidedAt_.reset();
+    siteLookupUnderWay_ = false;
+    answered_.clear();
+    unfit_.clear();
+    siteServers_.clear();
+    result_ = {};
+}
+
+void RootDseRace::ClosePings() {
+    for (auto& ping : pings_) {
+        ::close(ping.fd);
+    }
+    pings_.clear();
 }
 
 void RootDseRace::Close(Attempt& attempt) {
@@ -138,13 +134,32 @@ void RootDseRace::Close(Attempt& attempt) {
 }
 
 bool RootDseRace::Finished() const {
-    return winner_ ||
-           (attempts_.empty() && std::all_of(servers_.begin(), servers_.end(),
-                                             [](const Server& s) { return s.Exhausted(); }));
+    if (result_.entry || (pingPlan_ && pingPlan_->replyIsEnough && result_.reply)) {
+        return true;
+    }
+    const bool moreToTry = std::any_of(order_.begin(), order_.end(),
+                                       [this](std::size_t i) { return !servers_[i].Exhausted(); });
+    return attempts_.empty() && pings_.empty() && !siteLookupUnderWay_ && !moreToTry;
+}
+
+std::size_t RootDseRace::AddServer(ServerCandidate candidate) {
+    Server server;
+    server.candidate = std::move(candidate);
+    servers_.push_back(std::move(server));
+    return servers_.size() - 1;
 }
 
 void RootDseRace::StartLookups() {
-    for (std::size_t i = 0; i < servers_.size() && lookupsUnderWay_ < kLookupsAhead; ++i) {
+    // Lookups run ahead in the order of connection; a server counts as looked up once it has an
+    // address to try.
+    int waiting =
+        static_cast<int>(std::count_if(servers_.begin(), servers_.end(), [](const Server& s) {
+            return s.lookupsUnderWay > 0 && s.addresses.empty();
+        }));
+    for (std::size_t i : order_) {
+        if (waiting >= kLookupsAhead) {
+            break;
+        }
         Server& server = servers_[i];
         if (server.lookupsStarted) {
             continue;
@@ -169,7 +184,7 @@ void RootDseRace::StartLookups() {
         if (!resolver_) {
             resolver_ = std::make_unique<AsyncResolver>();
         }
-        ++lookupsUnderWay_;
+        ++waiting;
         LookUp(i, AF_INET);
         LookUp(i, AF_INET6);
     }
@@ -184,16 +199,14 @@ void RootDseRace::LookUp(std::size_t index, int family) {
                                    Server& server = servers_[index];
                                    server.addresses.insert(server.addresses.end(),
                                                            addresses.begin(), addresses.end());
-                                   if (--server.lookupsUnderWay == 0) {
-                                       --lookupsUnderWay_;
-                                   }
+                                   --server.lookupsUnderWay;
                                });
 }
 
 // The next server to try an address of: the first in order of preference that has one left. A
 // server still waiting for its first address holds back the ones after it, unless mayPassOver.
 std::optional<std::size_t> RootDseRace::PickServer(bool mayPassOver) const {
-    for (std::size_t i = 0; i < servers_.size(); ++i) {
+    for (std::size_t i : order_) {
         const Server& server = servers_[i];
         if (server.HasAddressLeft()) {
             return i;
@@ -203,6 +216,146 @@ std::optional<std::size_t> RootDseRace::PickServer(bool mayPassOver) const {
         }
     }
     return std::nullopt;
+}
+
+// Connections wait for the pings: until a reply has decided their order (and the site's servers
+// are known, or a stagger has passed), or a stagger after the first ping, or until nothing is
+// left that could answer one.
+bool RootDseRace::MayConnect(Clock::time_point now) const {
+    if (!pingPlan_) {
+        return true;
+    }
+    if (decidedAt_) {
+        return !siteLookupUnderWay_ || now >= *decidedAt_ + kStagger;
+    }
+    if (firstPing_ && now >= *firstPing_ + kStagger) {
+        return true;
+    }
+    return pings_.empty() && !PickPingServer(true) &&
+           std::none_of(servers_.begin(), servers_.end(),
+                        [](const Server& s) { return s.MayGetAddresses(); });
+}
+
+// The next server to ping, like the next to connect to, in the order the records gave.
+std::optional<std::size_t> RootDseRace::PickPingServer(bool mayPassOver) const {
+    for (std::size_t i = 0; i < servers_.size(); ++i) {
+        const Server& server = servers_[i];
+        if (server.HasPingAddressLeft()) {
+            return i;
+        }
+        if (!server.answered && server.MayGetAddresses() && !mayPassOver) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+bool RootDseRace::StartPing(std::size_t index, Clock::time_point now) {
+    Server& server = servers_[index];
+    const sockaddr_storage address =
+        WithPort(server.addresses[server.nextPingAddress++], kPingPort);
+    Ping ping;
+    ping.server = index;
+    ping.fd = ::socket(address.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (ping.fd < 0) {
+        return false;
+    }
+    static thread_local std::mt19937 generator{std::random_device{}()};
+    ping.messageId = std::uniform_int_distribution<std::int32_t>(1, INT32_MAX)(generator);
+    ping.request = EncodeLdapPing(ping.messageId, pingPlan_->domain);
+    // Connected, so that only the pinged address and port can answer.
+    if (::connect(ping.fd, reinterpret_cast<const sockaddr*>(&address), AddressLength(address)) !=
+            0 ||
+        ::send(ping.fd, ping.request.data(), ping.request.size(), 0) < 0) {
+        ::close(ping.fd);
+        return false;
+    }
+    ping.resendAt = now + kPingResend;
+    ping.expires = std::min(now + timeouts_.connect, deadline_);
+    pings_.push_back(std::move(ping));
+    return true;
+}
+
+bool RootDseRace::AdvancePing(Ping& ping, short revents, Clock::time_point now) {
+    if (revents != 0) {
+        for (;;) {
+            char datagram[kMaxPingReply];
+            const ssize_t got = ::recv(ping.fd, datagram, sizeof datagram, MSG_DONTWAIT);
+            if (got < 0) {
+                if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+                    break;
+                }
+                return false; // refused: nothing listens there
+            }
+            auto reply = ParseLdapPingReply(
+                std::string_view(datagram, static_cast<std::size_t>(got)), ping.messageId);
+            if (!reply) {
+                continue; // another message, or not a reply
+            }
+            Server& server = servers_[ping.server];
+            server.answered = true;
+            if (IsUsableReply(*reply, pingPlan_->provider)) {
+                answered_.push_back(ping.server);
+                if (!pendingDecision_) {
+                    pendingDecision_ = std::move(*reply);
+                }
+            } else {
+                unfit_.push_back(ping.server);
+            }
+            return false;
+        }
+    }
+    if (!ping.resent && now >= ping.resendAt) {
+        ping.resent = true;
+        if (::send(ping.fd, ping.request.data(), ping.request.size(), 0) < 0 && errno != EAGAIN) {
+            return false;
+        }
+    }
+    return now < ping.expires;
+}
+
+// The first usable reply decides the order of connection; with the client in a site that the
+// replying DC does not cover, the site's own servers are looked up to go first.
+void RootDseRace::Decide(NetlogonReply reply, Clock::time_point now) {
+    decidedAt_ = now;
+    ClosePings();
+    const auto site = SiteToLookUp(reply);
+    const std::string domain =
+        pingPlan_->provider == Provider::GlobalCatalog && !reply.dnsForestName.empty()
+            ? reply.dnsForestName
+            : pingPlan_->domain;
+    result_.reply = std::move(reply);
+    if (pingPlan_->replyIsEnough) {
+        return;
+    }
+    order_ = ConnectOrder(servers_.size(), siteServers_, answered_, unfit_);
+    nextStart_ = now; // a server known to be alive may start at once
+    if (!site) {
+        return;
+    }
+    if (!resolver_) {
+        resolver_ = std::make_unique<AsyncResolver>();
+    }
+    siteLookupUnderWay_ = true;
+    QueryPreferredSrv(*resolver_, SiteSrvNamesFor(pingPlan_->provider, *site, domain),
+                      [this](std::size_t, std::vector<SrvRecord> records) {
+                          siteLookupUnderWay_ = false;
+                          AddSiteServers(records, Clock::now());
+                      });
+}
+
+void RootDseRace::AddSiteServers(const std::vector<SrvRecord>& records, Clock::time_point now) {
+    for (auto& candidate : CandidatesOfRecords(records)) {
+        const auto known = std::find_if(servers_.begin(), servers_.end(), [&](const Server& s) {
+            return s.candidate.port == candidate.port &&
+                   AsciiLowerCase(s.candidate.host) == AsciiLowerCase(candidate.host);
+        });
+        siteServers_.push_back(known != servers_.end()
+                                   ? static_cast<std::size_t>(known - servers_.begin())
+                                   : AddServer(std::move(candidate)));
+    }
+    order_ = ConnectOrder(servers_.size(), siteServers_, answered_, unfit_);
+    nextStart_ = now;
 }
 
 bool RootDseRace::StartAttempt(std::size_t index, Clock::time_point now) {
@@ -302,7 +455,7 @@ bool RootDseRace::ReadReply(Attempt& attempt) {
             ldap_msgfree(reply);
             return false;
         }
-        winner_ = RootDseOfReply(attempt.ld, reply);
+        result_.entry = RootDseOfReply(attempt.ld, reply);
         ldap_msgfree(reply);
         return false;
     }
@@ -337,18 +490,35 @@ bool RootDseRace::Advance(Attempt& attempt, short revents, Clock::time_point now
 
 void RootDseRace::AddPollFds(std::vector<pollfd>& fds, Clock::time_point& wake,
                              Clock::time_point now) {
-    // The attempts' sockets first, in order, then the resolver's.
+    // The attempts' sockets first, in order, then the pings', then the resolver's. Every time
+    // that may let something happen is a wake time; only those still to come count, so that a
+    // past one never makes a busy loop.
+    const auto until = [&](Clock::time_point when) {
+        if (when > now) {
+            wake = std::min(wake, when);
+        }
+    };
     for (const auto& attempt : attempts_) {
         ber_socket_t fd = attempt.fd;
         if (attempt.ld != nullptr) {
             ldap_get_option(attempt.ld, LDAP_OPT_DESC, &fd);
         }
         fds.push_back(pollfd{fd, attempt.events, 0});
-        wake = std::min(wake, attempt.expires);
+        until(attempt.expires);
     }
     attemptsPolled_ = attempts_.size();
-    if (nextStart_ > now && PickServer(true)) {
-        wake = std::min(wake, nextStart_);
+    for (const auto& ping : pings_) {
+        fds.push_back(pollfd{ping.fd, POLLIN, 0});
+        until(ping.resent ? ping.expires : std::min(ping.resendAt, ping.expires));
+    }
+    pingsPolled_ = pings_.size();
+    until(nextStart_);
+    until(nextPing_);
+    if (firstPing_) {
+        until(*firstPing_ + kStagger);
+    }
+    if (decidedAt_) {
+        until(*decidedAt_ + kStagger);
     }
     if (resolver_) {
         resolver_->AddPollFds(fds, wake, now);
@@ -357,30 +527,65 @@ void RootDseRace::AddPollFds(std::vector<pollfd>& fds, Clock::time_point& wake,
 
 void RootDseRace::Process(std::span<const pollfd> polled, Clock::time_point now) {
     const std::size_t attemptsPolled = std::min(attemptsPolled_, polled.size());
+    const std::size_t pingsPolled = std::min(pingsPolled_, polled.size() - attemptsPolled);
     attemptsPolled_ = 0;
+    pingsPolled_ = 0;
     // The resolver first: its answers may let servers start in this same turn.
     if (resolver_) {
-        resolver_->Process(polled.subspan(attemptsPolled), now);
+        resolver_->Process(polled.subspan(attemptsPolled + pingsPolled), now);
     }
-    std::vector<Attempt> kept;
-    kept.reserve(attempts_.size());
+
+    std::vector<Attempt> keptAttempts;
+    keptAttempts.reserve(attempts_.size());
     for (std::size_t i = 0; i < attempts_.size(); ++i) {
         Attempt& attempt = attempts_[i];
         const short revents = i < attemptsPolled ? polled[i].revents : 0;
-        if (!winner_ && Advance(attempt, revents, now) && !winner_) {
-            kept.push_back(attempt);
+        if (!result_.entry && Advance(attempt, revents, now) && !result_.entry) {
+            keptAttempts.push_back(attempt);
             continue;
         }
         // A server that fails lets the next one start at once.
         Close(attempt);
         nextStart_ = now;
     }
-    attempts_ = std::move(kept);
-    if (winner_) {
+    attempts_ = std::move(keptAttempts);
+    if (result_.entry) {
         return;
     }
+
+    std::vector<Ping> keptPings;
+    for (std::size_t i = 0; i < pings_.size(); ++i) {
+        Ping& ping = pings_[i];
+        const short revents = i < pingsPolled ? polled[attemptsPolled + i].revents : 0;
+        if (AdvancePing(ping, revents, now)) {
+            keptPings.push_back(std::move(ping));
+            continue;
+        }
+        // Answered, refused or given up: the next server is pinged at once.
+        ::close(ping.fd);
+        nextPing_ = now;
+    }
+    pings_ = std::move(keptPings);
+    if (auto decision = std::exchange(pendingDecision_, std::nullopt)) {
+        Decide(std::move(*decision), now);
+    }
+    if (Finished()) {
+        return;
+    }
+
     StartLookups();
-    for (;;) {
+    while (pingPlan_ && !decidedAt_) {
+        const bool due = now >= nextPing_;
+        const auto server = PickPingServer(due);
+        if (!server || !(pings_.empty() || due)) {
+            break;
+        }
+        if (!firstPing_) {
+            firstPing_ = now;
+        }
+        nextPing_ = StartPing(*server, now) ? now + kStagger : now;
+    }
+    while (MayConnect(now)) {
         const bool due = now >= nextStart_;
         const auto server = PickServer(due);
         if (!server || !(attempts_.empty() || due)) {
@@ -391,18 +596,17 @@ void RootDseRace::Process(std::span<const pollfd> polled, Clock::time_point now)
     }
 }
 
-std::optional<RootDseEntry> RootDseRace::Run(std::vector<ServerCandidate> candidates) {
+RaceResult RootDseRace::Run(std::vector<ServerCandidate> candidates) {
     Reset();
     for (auto& candidate : candidates) {
-        Server server;
-        server.candidate = std::move(candidate);
-        servers_.push_back(std::move(server));
+        order_.push_back(AddServer(std::move(candidate)));
     }
     nextStart_ = Clock::now();
+    nextPing_ = nextStart_;
     RunPollLoop(*this, deadline_, [this] { return Finished(); });
-    auto winner = std::move(winner_);
+    auto result = std::move(result_);
     Reset();
-    return winner;
+    return result;
 }
 
 } // namespace quindral

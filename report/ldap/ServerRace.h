@@ -1,11 +1,14 @@
 #pragma once
 
 #include "AsyncResolver.h"
+#include "LdapConfiguration.h"
+#include "LdapPing.h"
 #include "PollLoop.h"
+#include "Provider.h"
 #include "RootDseReader.h"
+#include "ServerCandidate.h"
 
 #include <chrono>
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,51 +16,49 @@
 
 namespace quindral {
 
-// How long one server may take: to connect to one of its addresses, TLS handshake included
-// (NETWORK_TIMEOUT of the OpenLDAP client configuration, else 5 s), and to answer the search once
-// connected (TIMEOUT, else 15 s). Their sum is also the bound on a whole bind, lookups included.
-struct ServerTimeouts {
-    std::chrono::microseconds connect;
-    std::chrono::microseconds search;
-};
-
 // How long a server may keep the run waiting before the next one is asked as well.
 inline constexpr std::chrono::milliseconds kStagger{250};
 
-// One server to ask: its URI (which libldap is given, so that TLS checks the certificate against
-// its host name) and where to connect.
-struct ServerCandidate {
-    std::string uri;
-    std::string host; // a name or address to look up; for a local socket, its path
-    std::uint16_t port = 0;
-    bool tls = false;   // ldaps://
-    bool local = false; // ldapi://
+// Domain controllers found through Active Directory's own records are pinged before they are
+// connected to, as the Windows locator pings them: over UDP port 389, for this domain (for a
+// global catalog, the forest), and the first usable reply decides the order (see SiteSelection).
+struct PingPlan {
+    std::string domain;
+    Provider provider = Provider::Ldap;
+    // The race ends at the first usable reply: all that is wanted of it is its forest's name.
+    bool replyIsEnough = false;
 };
 
-// The candidate for an LDAP URI (ldap, ldaps or ldapi), or nothing when libldap cannot parse it.
-std::optional<ServerCandidate> CandidateOfUri(const std::string& uri);
+struct RaceResult {
+    std::optional<RootDseEntry> entry;  // the winner's root entry
+    std::optional<NetlogonReply> reply; // the ping reply that decided, if one did
+};
 
 // Asks servers for their root entry, the way a domain controller locator pings them: the first
 // server at once; each further one when the earlier ones have not answered within kStagger, or at
 // once when one fails. Every address of a server is a try of its own, and joins as soon as its
 // lookup answers. Each try connects, completes its TLS handshake for ldaps:// and searches, all
-// without blocking, in one poll loop with the address lookups. The first complete, successful reply
-// wins. Nothing runs past the deadline, and when the race goes, its lookups go first (none of
-// their answers can arrive any more), then every connection.
+// without blocking, in one poll loop with the address lookups and the pings. With a ping plan, the
+// servers are pinged in the same staggered way before they are connected to; connections start
+// when a reply has decided their order, or one stagger after the first ping, or when no ping can
+// still be answered. The first complete, successful reply to a search wins. Nothing runs past the
+// deadline, and when the race goes, its lookups go first (none of their answers can arrive any
+// more), then every ping and connection.
 class RootDseRace final : PollParty {
 public:
-    RootDseRace(ServerTimeouts timeouts, Clock::time_point deadline);
+    RootDseRace(ServerTimeouts timeouts, Clock::time_point deadline,
+                std::optional<PingPlan> pingPlan = std::nullopt);
     ~RootDseRace();
     RootDseRace(const RootDseRace&) = delete;
     RootDseRace& operator=(const RootDseRace&) = delete;
 
-    // The winner's root entry, or nothing when every server failed or the deadline came first.
     // Servers are preferred in the order given. Each run starts afresh.
-    std::optional<RootDseEntry> Run(std::vector<ServerCandidate> servers);
+    RaceResult Run(std::vector<ServerCandidate> servers);
 
 private:
     struct Server;
     struct Attempt;
+    struct Ping;
 
     void AddPollFds(std::vector<pollfd>& fds, Clock::time_point& wake,
                     Clock::time_point now) override;
@@ -65,8 +66,12 @@ private:
 
     void Reset();
     bool Finished() const;
+    std::size_t AddServer(ServerCandidate candidate);
     void StartLookups();
     void LookUp(std::size_t server, int family);
+
+    // Connections.
+    bool MayConnect(Clock::time_point now) const;
     std::optional<std::size_t> PickServer(bool mayPassOver) const;
     bool StartAttempt(std::size_t server, Clock::time_point now);
     // Each returns whether the attempt is still under way.
@@ -77,14 +82,34 @@ private:
     bool ReadReply(Attempt& attempt);
     static void Close(Attempt& attempt);
 
+    // Pings.
+    std::optional<std::size_t> PickPingServer(bool mayPassOver) const;
+    bool StartPing(std::size_t server, Clock::time_point now);
+    // Whether the ping may still be answered.
+    bool AdvancePing(Ping& ping, short revents, Clock::time_point now);
+    void Decide(NetlogonReply reply, Clock::time_point now);
+    void AddSiteServers(const std::vector<SrvRecord>& records, Clock::time_point now);
+    void ClosePings();
+
     ServerTimeouts timeouts_;
     Clock::time_point deadline_;
+    std::optional<PingPlan> pingPlan_;
     std::vector<Server> servers_;
+    std::vector<std::size_t> order_; // the order in which servers are connected to
     std::vector<Attempt> attempts_;
-    std::size_t attemptsPolled_ = 0; // the first sockets of the last poll are these attempts'
+    std::vector<Ping> pings_;
+    std::size_t attemptsPolled_ = 0; // the first sockets of the last poll are these attempts',
+    std::size_t pingsPolled_ = 0;    // then these pings'
     Clock::time_point nextStart_;
-    int lookupsUnderWay_ = 0;
-    std::optional<RootDseEntry> winner_;
+    Clock::time_point nextPing_;
+    std::optional<Clock::time_point> firstPing_;
+    std::optional<Clock::time_point> decidedAt_;
+    bool siteLookupUnderWay_ = false;
+    std::vector<std::size_t> answered_; // servers that answered a usable ping, in that order
+    std::vector<std::size_t> unfit_;    // servers that answered, but cannot serve
+    std::vector<std::size_t> siteServers_;
+    std::optional<NetlogonReply> pendingDecision_; // the first usable reply of this turn
+    RaceResult result_;
     // Declared last so that it goes first: no answer can reach a server that is gone.
     std::unique_ptr<AsyncResolver> resolver_;
 };
