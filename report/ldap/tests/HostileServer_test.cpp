@@ -2,6 +2,7 @@
 // report that follows the failure rule (lines missing, never broken), within the timeouts, and
 // without a crash.
 
+#include "BerBuilder.h"
 #include "LdapTestSupport.h"
 #include "ScriptedServer.h"
 
@@ -13,44 +14,6 @@ namespace quindral::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Attribute = std::pair<std::string, std::vector<std::string>>;
-
-std::string Tlv(unsigned char tag, const std::string& content) {
-    std::string out(1, static_cast<char>(tag));
-    const std::size_t n = content.size();
-    if (n < 0x80) {
-        out += static_cast<char>(n);
-    } else {
-        std::string length;
-        for (std::size_t rest = n; rest > 0; rest >>= 8) {
-            length.insert(length.begin(), static_cast<char>(rest & 0xFF));
-        }
-        out += static_cast<char>(0x80 | length.size());
-        out += length;
-    }
-    return out + content;
-}
-
-std::string OctetString(const std::string& text) {
-    return Tlv(0x04, text);
-}
-
-// A search result entry for the root entry, then a successful search result done.
-std::string RootDseReply(int messageId, const std::vector<Attribute>& attributes) {
-    std::string list;
-    for (const auto& [name, values] : attributes) {
-        std::string set;
-        for (const auto& value : values) {
-            set += OctetString(value);
-        }
-        list += Tlv(0x30, OctetString(name) + Tlv(0x31, set));
-    }
-    const std::string id = Tlv(0x02, std::string(1, static_cast<char>(messageId)));
-    const std::string entry = Tlv(0x30, id + Tlv(0x64, OctetString("") + Tlv(0x30, list)));
-    const std::string done = Tlv(
-        0x30, id + Tlv(0x65, Tlv(0x0A, std::string(1, '\0')) + OctetString("") + OctetString("")));
-    return entry + done;
-}
 
 // The message ID of a request whose ID fits one byte, as a fresh connection's first one does.
 int MessageIdOf(const std::string& request) {

@@ -1,0 +1,52 @@
+// libFuzzer target: the LDAP ping's reply as a domain controller, or anyone on the network, may
+// send it. Invariants: a reply decodes only with an opcode that counts and names that fit a DNS
+// name; a site name goes into a DNS query only as one clean label; and a datagram never decodes
+// to anything but what its own Netlogon value decodes to.
+
+#include "report/ldap/LdapPing.h"
+#include "report/ldap/SiteSelection.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+void Require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+void CheckReply(const quindral::NetlogonReply& reply) {
+    Require(reply.opcode == 23 || reply.opcode == 25);
+    for (const std::string* name : {&reply.dnsForestName, &reply.dnsDomainName, &reply.dnsHostName,
+                                    &reply.dcSiteName, &reply.clientSiteName}) {
+        Require(name->size() <= 253);
+    }
+    if (const auto site = quindral::SiteToLookUp(reply)) {
+        Require(quindral::IsSiteLabel(*site));
+        Require(site->find('.') == std::string::npos && site->size() <= 63);
+        Require((reply.flags & quindral::kDsClosestFlag) == 0);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) {
+        return 0;
+    }
+    // The last byte: which of the NtVer bits the ping asked for. The rest: a Netlogon value, and
+    // a datagram (so that captured replies seed it as they are, less their last byte).
+    const std::uint32_t ntVersion = quindral::kNtVersion5Ex | (data[size - 1] & 0x1A);
+    const std::string_view rest(reinterpret_cast<const char*>(data), size - 1);
+    if (const auto reply = quindral::DecodeNetlogon(rest, ntVersion)) {
+        CheckReply(*reply);
+    }
+    // The same bytes as a datagram: the entry must be for message 1.
+    if (const auto reply = quindral::ParseLdapPingReply(rest, 1, ntVersion)) {
+        CheckReply(*reply);
+    }
+    return 0;
+}
