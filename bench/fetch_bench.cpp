@@ -7,6 +7,7 @@
 #include "ClientConfiguration.h"
 #include "FakeDirectory.h"
 #include "ScriptedDns.h"
+#include "ScriptedPing.h"
 #include "ScriptedServer.h"
 #include "SlapdServer.h"
 #include "TempDirectory.h"
@@ -242,6 +243,76 @@ void LdapsClick(benchmark::State& state) {
 }
 BENCHMARK(LdapsClick)->Unit(benchmark::kMicrosecond);
 
+// Domain controllers found through _ldap._tcp.dc._msdcs.quindral.test, pinged before they are
+// connected to: state.range(0) of them silent to everything (pings and connections) come first,
+// then a live one in the default site; with state.range(1) 1, the client is in SiteB, whose only
+// DC (listed last, in the site's records) is silent to everything. The pings are answered, or
+// with state.range(2) 0 dropped on the way (the DCs still answer on TCP), or with state.range(2)
+// 2 refused (nothing listens on UDP 389, as before pings were sent: today's click).
+void DomainControllersPinged(benchmark::State& state) {
+    const int silentAhead = static_cast<int>(state.range(0));
+    const bool siteDcSilent = state.range(1) == 1;
+    const auto pings = state.range(2);
+    TestHost host("ws1.quindral.test", "nameserver 127.0.0.53\noptions timeout:1 attempts:2\n",
+                  "127.0.0.1 localhost\n127.0.1.1 ws1.quindral.test\n");
+    std::string records;
+    std::vector<std::unique_ptr<ScriptedServer>> hung;
+    std::vector<ScriptedPing::Responder> responders;
+    const auto addDc = [&](int i, const std::string& site, bool silent) {
+        const std::string address = "127.0.4." + std::to_string(i);
+        const std::string name = "dc" + std::to_string(i) + ".quindral.test";
+        records += "host-record=" + name + "," + address + "\n" +
+                   "srv-host=_ldap._tcp.dc._msdcs.quindral.test," + name + ",389," +
+                   std::to_string(i) + ",100\n";
+        const bool clientInB = siteDcSilent;
+        responders.push_back(
+            {address,
+             silent || pings == 0 ? ScriptedPing::Answer::Silent : ScriptedPing::Answer::Reply,
+             DcReply(name, kWritableDcFlags | (clientInB && site != "SiteB" ? 0 : kDsClosestFlag),
+                     site, clientInB ? "SiteB" : site)});
+        if (silent) {
+            hung.push_back(SilentServer(address, 389));
+        }
+        return address;
+    };
+    for (int i = 1; i <= silentAhead; ++i) {
+        addDc(i, "Default-First-Site-Name", true);
+    }
+    const std::string live = addDc(silentAhead + 1, "Default-First-Site-Name", false);
+    if (siteDcSilent) {
+        addDc(silentAhead + 2, "SiteB", true);
+        records += "srv-host=_ldap._tcp.SiteB._sites.dc._msdcs.quindral.test,dc" +
+                   std::to_string(silentAhead + 2) + ".quindral.test,389,0,100\n";
+    }
+    DnsmasqServer dns(records);
+    SlapdServer dc({live, {389}, "ad-ldap.ldif"});
+    std::unique_ptr<ScriptedPing> responder;
+    if (pings != 2) {
+        responder = std::make_unique<ScriptedPing>(responders);
+    }
+    ClientConfiguration configuration("");
+    StringTextHolder pane;
+    TraceSink sink(pane, "/dev/null");
+    LdapDirectory directory;
+    for (auto _ : state) {
+        FetchAttributes("LDAP", directory, sink);
+    }
+    state.SetLabel(pane.Text().find("dnsHostName") != std::string::npos ? "report" : "failed bind");
+}
+BENCHMARK(DomainControllersPinged)
+    ->ArgNames({"silent", "siteDcSilent", "pings"})
+    ->Args({0, 0, 1})
+    ->Args({0, 0, 2})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(DomainControllersPinged)
+    ->ArgNames({"silent", "siteDcSilent", "pings"})
+    ->Args({3, 0, 1})
+    ->Args({3, 0, 2})
+    ->Args({0, 1, 1})
+    ->Args({0, 0, 0})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
 // A resolver that never answers, with the default timeouts (resolv.conf: 5 s, 2 attempts).
 void SilentResolver(benchmark::State& state) {
     TestHost host("client", "nameserver 127.0.0.53\nsearch quindral.test\n"
@@ -322,7 +393,8 @@ int main(int argc, char** argv) {
         benchmark::SetBenchmarkFilter("LongList");
     } else if (!privateNetwork) {
         benchmark::SetBenchmarkFilter(
-            "-(HungServersFirst|SilentResolver|HungTlsFirst|BareLdapsSearch|LdapsClick)");
+            "-(HungServersFirst|SilentResolver|HungTlsFirst|BareLdapsSearch|LdapsClick|"
+            "DomainControllersPinged)");
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
