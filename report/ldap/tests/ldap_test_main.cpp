@@ -4,6 +4,7 @@
 // namespaces before anything else, so that what they start and what the program asks never
 // leaves it.
 
+#include "SkipsInCi.h"
 #include "TestNetwork.h"
 
 #include <csignal>
@@ -15,5 +16,5 @@ int main(int argc, char** argv) {
     quindral::testing::EnterPrivateNetwork();
 #endif
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return quindral::testing::RunAllTestsNamingSkips();
 }
