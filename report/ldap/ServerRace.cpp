@@ -109,6 +109,7 @@ void RootDseRace::Reset() {
     order_.clear();
     firstPing_.reset();
     decidedAt_.reset();
+    connecting_ = false;
     siteLookupUnderWay_ = false;
     answered_.clear();
     unfit_.clear();
@@ -139,7 +140,10 @@ bool RootDseRace::Finished() const {
     }
     const bool moreToTry = std::any_of(order_.begin(), order_.end(),
                                        [this](std::size_t i) { return !servers_[i].Exhausted(); });
-    return attempts_.empty() && pings_.empty() && !siteLookupUnderWay_ && !moreToTry;
+    // Once connections have started, a ping still unanswered cannot help servers that have all
+    // been tried.
+    return attempts_.empty() && (pings_.empty() || connecting_) && !siteLookupUnderWay_ &&
+           !moreToTry;
 }
 
 std::size_t RootDseRace::AddServer(ServerCandidate candidate) {
@@ -586,6 +590,7 @@ void RootDseRace::Process(std::span<const pollfd> polled, Clock::time_point now)
         nextPing_ = StartPing(*server, now) ? now + kStagger : now;
     }
     while (MayConnect(now)) {
+        connecting_ = true;
         const bool due = now >= nextStart_;
         const auto server = PickServer(due);
         if (!server || !(attempts_.empty() || due)) {

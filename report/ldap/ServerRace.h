@@ -104,6 +104,7 @@ private:
     Clock::time_point nextPing_;
     std::optional<Clock::time_point> firstPing_;
     std::optional<Clock::time_point> decidedAt_;
+    bool connecting_ = false; // connections may start
     bool siteLookupUnderWay_ = false;
     std::vector<std::size_t> answered_; // servers that answered a usable ping, in that order
     std::vector<std::size_t> unfit_;    // servers that answered, but cannot serve

@@ -233,6 +233,21 @@ TEST_P(RouteTest, ReportOfTheServerTheLocatorChooses) {
 INSTANTIATE_TEST_SUITE_P(Routes, RouteTest, ::testing::ValuesIn(kRoutes),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(UnansweredPingsTest, DoNotHoldAFailedBindOnceEveryConnectionWasRefused) {
+    QUINDRAL_NEED_PRIVATE_NETWORK();
+    // Both DCs take pings and never answer them, and refuse connections: a ping that came late
+    // could change nothing.
+    TestHost host("ws1.quindral.test", kResolvConf,
+                  "127.0.0.1 localhost\n127.0.1.1 ws1.quindral.test\n");
+    DnsmasqServer dns(kHosts + kDomainControllers);
+    ScriptedPing pings({Dc1(Answer::Silent), Dc2(Answer::Silent)});
+    const auto [report, took] = TimedFetch("LDAP");
+    EXPECT_EQ(report, kFailedBindReport);
+    // A stagger for the pings, then both refused; NETWORK_TIMEOUT (5 s) if the pings were waited
+    // for.
+    EXPECT_LT(took, std::chrono::seconds(2));
+}
+
 // Three servers that accept the connection and never answer, ahead of a live one.
 struct DeadFirstCase {
     const char* name;

@@ -1,6 +1,7 @@
 #include "ScriptedPing.h"
 
 #include "BerBuilder.h"
+#include "ScriptedDns.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,18 +14,6 @@
 namespace quindral::testing {
 
 namespace {
-
-std::string Label(const std::string& name) {
-    std::string bytes;
-    std::size_t at = 0;
-    while (at < name.size()) {
-        const std::size_t end = std::min(name.find('.', at), name.size());
-        bytes += static_cast<char>(end - at);
-        bytes += name.substr(at, end - at);
-        at = end + 1;
-    }
-    return bytes + '\0';
-}
 
 std::string Le(std::uint64_t value, int bytes) {
     std::string out;
@@ -126,14 +115,14 @@ std::string EncodeNetlogon(const NetlogonReply& reply) {
     for (const std::string* name :
          {&reply.dnsForestName, &reply.dnsDomainName, &reply.dnsHostName, &reply.netbiosDomainName,
           &reply.netbiosComputerName, &reply.userName, &reply.dcSiteName, &reply.clientSiteName}) {
-        value += Label(*name);
+        value += DnsName(*name);
     }
     if (!reply.dcSockAddr.empty()) {
         value += static_cast<char>(reply.dcSockAddr.size());
         value += std::string(reply.dcSockAddr.begin(), reply.dcSockAddr.end());
     }
     if (reply.nextClosestSiteName) {
-        value += Label(*reply.nextClosestSiteName);
+        value += DnsName(*reply.nextClosestSiteName);
     }
     return value + Le(reply.ntVersion, 4) + Le(reply.lmNtToken, 2) + Le(reply.lm20Token, 2);
 }
