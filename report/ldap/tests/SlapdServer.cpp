@@ -12,6 +12,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -115,11 +116,17 @@ SlapdServer::SlapdServer(Options options) : options_(std::move(options)) {
     const std::string confPath = (dir_ / "slapd.conf").string();
     const std::string logPath = (dir_ / "stats.log").string();
 
+    const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ < 0) {
         throw std::runtime_error("cannot fork slapd");
     }
     if (pid_ == 0) {
+        // A test process that is killed takes its server with it (even one killed just now).
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) {
+            ::_exit(1);
+        }
         const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(log, STDOUT_FILENO);
         ::dup2(log, STDERR_FILENO);

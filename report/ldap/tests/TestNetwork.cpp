@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -107,8 +108,14 @@ DnsmasqServer::DnsmasqServer(const std::string& records) {
                         << records;
     const std::string confOption = "--conf-file=" + conf.string();
     const std::string logPath = (dir_.path() / "dnsmasq.log").string();
+    const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ == 0) {
+        // A test process that is killed takes its server with it (even one killed just now).
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) {
+            ::_exit(1);
+        }
         const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         ::dup2(log, STDERR_FILENO);
         // It keeps the user and group it starts as: a user namespace allows no other.
