@@ -138,8 +138,8 @@ void AsyncResolver::LookupCanonicalName(const std::string& host,
         new NameCall{this, std::move(done)});
 }
 
-void AsyncResolver::AddPollFds(std::vector<pollfd>& fds, Clock::time_point& wake,
-                               Clock::time_point now) {
+void AsyncResolver::Watch(std::vector<PollWatch>& watches, Clock::time_point& wake,
+                          Clock::time_point now) {
     if (channel_ == nullptr) {
         return;
     }
@@ -154,7 +154,14 @@ void AsyncResolver::AddPollFds(std::vector<pollfd>& fds, Clock::time_point& wake
             events |= POLLOUT;
         }
         if (events != 0) {
-            fds.push_back(pollfd{sockets[i], events, 0});
+            const ares_socket_t fd = sockets[i];
+            watches.push_back(
+                PollWatch{fd, events, [this, fd](short revents) {
+                              const bool readable = (revents & (POLLIN | POLLERR | POLLHUP)) != 0;
+                              const bool writable = (revents & POLLOUT) != 0;
+                              ares_process_fd(channel_, readable ? fd : ARES_SOCKET_BAD,
+                                              writable ? fd : ARES_SOCKET_BAD);
+                          }});
         }
     }
     timeval space{};
@@ -169,20 +176,11 @@ void AsyncResolver::AddPollFds(std::vector<pollfd>& fds, Clock::time_point& wake
     }
 }
 
-void AsyncResolver::Process(std::span<const pollfd> polled, Clock::time_point) {
-    if (channel_ == nullptr) {
-        return;
+void AsyncResolver::Turn(Clock::time_point) {
+    if (channel_ != nullptr) {
+        // Timeouts are handled by a call with no socket.
+        ares_process_fd(channel_, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
     }
-    for (const pollfd& fd : polled) {
-        const bool readable = (fd.revents & (POLLIN | POLLERR | POLLHUP)) != 0;
-        const bool writable = (fd.revents & POLLOUT) != 0;
-        if (readable || writable) {
-            ares_process_fd(channel_, readable ? fd.fd : ARES_SOCKET_BAD,
-                            writable ? fd.fd : ARES_SOCKET_BAD);
-        }
-    }
-    // Timeouts are handled by a call with no socket.
-    ares_process_fd(channel_, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
 }
 
 } // namespace quindral

@@ -41,10 +41,12 @@ public:
     // Whether any query is still unanswered.
     bool Busy() const { return pending_ > 0; }
 
-    void AddPollFds(std::vector<pollfd>& fds, Clock::time_point& wake,
-                    Clock::time_point now) override;
-    // Reads and writes what the poll found ready, and handles the resolver's own timeouts.
-    void Process(std::span<const pollfd> polled, Clock::time_point now) override;
+    // The resolver's sockets, each read or written as soon as poll finds it ready, and the time of
+    // its next timeout.
+    void Watch(std::vector<PollWatch>& watches, Clock::time_point& wake,
+               Clock::time_point now) override;
+    // Handles the resolver's own timeouts.
+    void Turn(Clock::time_point now) override;
 
 private:
     template <typename Result> struct Call;

@@ -1,6 +1,6 @@
 #include "DnsDiscovery.h"
 
-#include "RootDseReader.h"
+#include "Utf8Text.h"
 
 #include <climits>
 #include <memory>
@@ -56,13 +56,6 @@ std::optional<std::string> HostDnsDomain(Clock::time_point deadline) {
     }
     res_nclose(&state);
     return domain;
-}
-
-std::vector<std::string> SrvNamesFor(Provider provider, const std::string& domain) {
-    if (provider == Provider::GlobalCatalog) {
-        return {"_ldap._tcp.gc._msdcs." + domain, "_gc._tcp." + domain};
-    }
-    return {"_ldap._tcp.dc._msdcs." + domain, "_ldap._tcp." + domain};
 }
 
 void QueryPreferredSrv(AsyncResolver& resolver, const std::vector<std::string>& names,

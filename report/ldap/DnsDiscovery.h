@@ -18,9 +18,6 @@ namespace quindral {
 // DNS), else the resolver's own domain or first search entry.
 std::optional<std::string> HostDnsDomain(Clock::time_point deadline);
 
-// The SRV names under which a domain publishes the provider's servers, best first.
-std::vector<std::string> SrvNamesFor(Provider provider, const std::string& domain);
-
 // Asks the SRV names at once and settles on the first, in order of preference, that has records,
 // as soon as every better name has answered with none: settled(index, records) is called once,
 // with the records in the order to try them, or with names.size() and none when no name has any.

@@ -11,9 +11,6 @@ namespace {
 // What libldap reports as its default URI when no configuration names one.
 constexpr std::string_view kBuiltInDefaultUri = "ldap://localhost:389/??base";
 
-constexpr std::chrono::seconds kDefaultConnectTimeout{5};
-constexpr std::chrono::seconds kDefaultSearchTimeout{15};
-
 std::optional<std::chrono::microseconds> ConfiguredTimeout(int option) {
     struct timeval* value = nullptr;
     if (ldap_get_option(nullptr, option, &value) != LDAP_OPT_SUCCESS || value == nullptr) {
@@ -87,8 +84,8 @@ std::vector<std::string> UrisForProvider(const std::string& uriList, Provider pr
 
 ServerTimeouts EffectiveTimeouts() {
     return ServerTimeouts{
-        ConfiguredTimeout(LDAP_OPT_NETWORK_TIMEOUT).value_or(kDefaultConnectTimeout),
-        ConfiguredTimeout(LDAP_OPT_TIMEOUT).value_or(kDefaultSearchTimeout),
+        ConfiguredTimeout(LDAP_OPT_NETWORK_TIMEOUT).value_or(kDefaultTimeouts.connect),
+        ConfiguredTimeout(LDAP_OPT_TIMEOUT).value_or(kDefaultTimeouts.search),
     };
 }
 

@@ -17,6 +17,9 @@ struct ServerTimeouts {
     std::chrono::microseconds search;
 };
 
+// libldap's own defaults, when the configuration sets neither.
+inline constexpr ServerTimeouts kDefaultTimeouts{std::chrono::seconds(5), std::chrono::seconds(15)};
+
 // What the OpenLDAP client configuration says (ldap.conf, ldaprc, LDAPURI, LDAPNETWORK_TIMEOUT
 // and the rest, as libldap read them when first used).
 

@@ -1,5 +1,6 @@
 #include "LdapDirectory.h"
 
+#include "LibldapFirstUse.h"
 #include "RootDseReader.h"
 #include "ServerLocator.h"
 
@@ -36,6 +37,10 @@ private:
 };
 
 } // namespace
+
+LdapDirectory::LdapDirectory() {
+    StartLibldapFirstUse();
+}
 
 std::shared_ptr<DirectoryObject> LdapDirectory::Bind(std::string_view path) {
     const auto provider = ProviderOfBindPath(path);

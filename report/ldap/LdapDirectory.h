@@ -13,6 +13,8 @@ namespace quindral {
 // SIGPIPE (its main does) so that the write fails rather than ending the process.
 class LdapDirectory final : public Directory {
 public:
+    // Starts libldap's first use, off this thread, so that it is usually over by the first click.
+    LdapDirectory();
     std::shared_ptr<DirectoryObject> Bind(std::string_view path) override;
 };
 

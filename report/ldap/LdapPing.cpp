@@ -1,6 +1,6 @@
 #include "LdapPing.h"
 
-#include "RootDseReader.h"
+#include "Utf8Text.h"
 
 namespace quindral {
 

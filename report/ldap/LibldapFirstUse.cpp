@@ -1,34 +1,66 @@
 #include "LibldapFirstUse.h"
 
+#include <condition_variable>
 #include <ldap.h>
 #include <mutex>
-#include <optional>
 #include <resolv.h>
-#include <utility>
+#include <thread>
+
+// libldap's own TLS initialisation, exported by every libldap since 2.4. Without it, the first
+// handshake initialises a lock that the same handshake already holds.
+extern "C" int ldap_pvt_tls_init(int do_threads);
 
 namespace quindral {
 
-// libldap's first use in a process reads its configuration and looks up this host's own name
-// through the system resolver, which with a resolver that never answers waits resolv.conf's
-// timeout times its attempts for every name of the search list; that lookup cannot be made to
-// wait on anything else. For that first use the thread's resolver asks each name once and waits
-// one second for it; its own settings are put back afterwards.
-void InitialiseLibldap() {
-    static std::once_flag initialised;
-    std::call_once(initialised, [] {
-        std::optional<std::pair<int, int>> saved;
-        if (res_init() == 0) {
-            saved = {_res.retrans, _res.retry};
-            _res.retrans = 1;
-            _res.retry = 1;
-        }
-        int version = 0;
-        ldap_get_option(nullptr, LDAP_OPT_PROTOCOL_VERSION, &version);
-        if (saved) {
-            _res.retrans = saved->first;
-            _res.retry = saved->second;
-        }
+namespace {
+
+struct FirstUse {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool complete = false;
+};
+
+// Never destroyed: the thread may still be at work when the program ends.
+FirstUse& State() {
+    static auto* state = new FirstUse;
+    return *state;
+}
+
+// libldap's initialisation looks up this host's own name through the system resolver, which
+// cannot be made to wait on anything else, and with nameservers that do not answer it waits
+// seconds for every name of the search list. It wants that name only for SASL, which this program
+// never uses, and to check the certificate of ldaps://localhost against it. So this thread's own
+// resolver asks no nameserver: the name is what the hosts file (and every other source but DNS)
+// makes of it, as on a host that serves itself, and the lookup never waits on the network.
+void Initialise() {
+    if (res_init() == 0) {
+        _res.nscount = 0;
+    }
+    int version = 0;
+    ldap_get_option(nullptr, LDAP_OPT_PROTOCOL_VERSION, &version);
+    ldap_pvt_tls_init(0);
+}
+
+} // namespace
+
+void StartLibldapFirstUse() {
+    static std::once_flag started;
+    std::call_once(started, [] {
+        std::thread([] {
+            Initialise();
+            FirstUse& state = State();
+            const std::lock_guard<std::mutex> lock(state.mutex);
+            state.complete = true;
+            state.changed.notify_all();
+        }).detach();
     });
+}
+
+bool AwaitLibldapFirstUse(Clock::time_point deadline) {
+    StartLibldapFirstUse();
+    FirstUse& state = State();
+    std::unique_lock<std::mutex> lock(state.mutex);
+    return state.changed.wait_until(lock, deadline, [&] { return state.complete; });
 }
 
 } // namespace quindral

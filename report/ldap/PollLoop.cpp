@@ -21,24 +21,31 @@ bool WaitUntil(std::vector<pollfd>& fds, Clock::time_point wake, Clock::time_poi
 } // namespace
 
 bool RunPollLoop(PollParty& party, Clock::time_point deadline, const std::function<bool()>& done) {
+    std::vector<PollWatch> watches;
     std::vector<pollfd> fds;
     for (;;) {
         const auto now = Clock::now();
-        party.Process(fds, now);
+        party.Turn(now);
         if (done()) {
             return true;
         }
         if (now >= deadline) {
             return false;
         }
-        fds.clear();
+        watches.clear();
         auto wake = deadline;
-        party.AddPollFds(fds, wake, now);
-        for (auto& fd : fds) {
-            fd.revents = 0;
+        party.Watch(watches, wake, now);
+        fds.clear();
+        for (const auto& watch : watches) {
+            fds.push_back(pollfd{watch.fd, watch.events, 0});
         }
         if (!WaitUntil(fds, std::min(wake, deadline), now)) {
             return false;
+        }
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].revents != 0) {
+                watches[i].ready(fds[i].revents);
+            }
         }
     }
 }

@@ -2,7 +2,6 @@
 
 #include "Utf8Text.h"
 
-#include <algorithm>
 #include <ldap.h>
 #include <memory>
 
@@ -22,14 +21,6 @@ struct MemFreer {
 
 } // namespace
 
-std::string AsciiLowerCase(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return lower;
-}
-
 const RootDseEntry::Attribute* RootDseEntry::Find(std::string_view name) const {
     auto found = attributes.find(AsciiLowerCase(name));
     return found == attributes.end() ? nullptr : &found->second;
@@ -47,17 +38,14 @@ std::optional<int> SendRootDseSearch(LDAP* ld) {
     return messageId;
 }
 
-std::optional<RootDseEntry> RootDseOfReply(LDAP* ld, LDAPMessage* reply) {
+bool SearchSucceeded(LDAP* ld, LDAPMessage* result) {
     int code = LDAP_OTHER;
-    if (ldap_parse_result(ld, reply, &code, nullptr, nullptr, nullptr, nullptr, 0) !=
-            LDAP_SUCCESS ||
-        code != LDAP_SUCCESS) {
-        return std::nullopt;
-    }
-    LDAPMessage* entry = ldap_first_entry(ld, reply);
-    if (entry == nullptr) {
-        return std::nullopt;
-    }
+    return ldap_parse_result(ld, result, &code, nullptr, nullptr, nullptr, nullptr, 0) ==
+               LDAP_SUCCESS &&
+           code == LDAP_SUCCESS;
+}
+
+RootDseEntry RootDseOfEntry(LDAP* ld, LDAPMessage* entry) {
     RootDseEntry result;
     BerElement* rawBer = nullptr;
     std::unique_ptr<char, MemFreer> name(ldap_first_attribute(ld, entry, &rawBer));

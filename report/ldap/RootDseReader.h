@@ -28,11 +28,10 @@ struct RootDseEntry {
 // when it could not be sent.
 std::optional<int> SendRootDseSearch(LDAP* ld);
 
-// The root entry in a complete search reply (entry and result), or nothing when the search failed
-// or found no entry.
-std::optional<RootDseEntry> RootDseOfReply(LDAP* ld, LDAPMessage* reply);
+// The root entry that a search entry message holds.
+RootDseEntry RootDseOfEntry(LDAP* ld, LDAPMessage* entry);
 
-// Attribute names compare without regard to case, by ASCII alone, whatever the process locale.
-std::string AsciiLowerCase(std::string_view text);
+// Whether a search's result message says that the search succeeded.
+bool SearchSucceeded(LDAP* ld, LDAPMessage* result);
 
 } // namespace quindral

@@ -1,8 +1,6 @@
 #include "ServerCandidate.h"
 
-#include <cstring>
 #include <ldap.h>
-#include <netdb.h>
 
 namespace quindral {
 
@@ -52,27 +50,6 @@ std::vector<ServerCandidate> CandidatesOfRecords(const std::vector<SrvRecord>& r
         servers.push_back(std::move(server));
     }
     return servers;
-}
-
-// The socket address of a numeric IPv4 or IPv6 host (an IPv6 one with its scope, "fe80::1%eth0"),
-// which needs no lookup.
-std::optional<sockaddr_storage> NumericAddress(const std::string& host, std::uint16_t port) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 ||
-        found == nullptr) {
-        return std::nullopt;
-    }
-    std::optional<sockaddr_storage> address;
-    if (found->ai_addrlen <= sizeof(sockaddr_storage)) {
-        address.emplace();
-        std::memcpy(&*address, found->ai_addr, found->ai_addrlen);
-    }
-    ::freeaddrinfo(found);
-    return address;
 }
 
 } // namespace quindral

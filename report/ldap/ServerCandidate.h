@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <sys/socket.h>
 #include <vector>
 
 namespace quindral {
@@ -22,10 +21,6 @@ struct ServerCandidate {
 
 // The candidate for an LDAP URI (ldap, ldaps or ldapi), or nothing when libldap cannot parse it.
 std::optional<ServerCandidate> CandidateOfUri(const std::string& uri);
-
-// The socket address of a numeric IPv4 or IPv6 host (an IPv6 one with its scope,
-// "fe80::1%eth0"), which needs no lookup; nothing for a name.
-std::optional<sockaddr_storage> NumericAddress(const std::string& host, std::uint16_t port);
 
 // The servers that SRV records name, in the given order.
 std::vector<ServerCandidate> CandidatesOfRecords(const std::vector<SrvRecord>& records);

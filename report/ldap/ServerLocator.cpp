@@ -1,9 +1,11 @@
 #include "ServerLocator.h"
 
+#include "ActiveDirectoryRecords.h"
 #include "DnsDiscovery.h"
 #include "LdapConfiguration.h"
 #include "LibldapFirstUse.h"
-#include "ServerRace.h"
+#include "RootDseRace.h"
+#include "Utf8Text.h"
 
 namespace quindral {
 
@@ -41,13 +43,15 @@ std::optional<std::string> ForestOf(const std::string& domain, const ServerTimeo
     const auto controller =
         RaceFound(ServersFromSrv(SrvNamesFor(Provider::Ldap, domain), deadline), Provider::Ldap,
                   domain, timeouts, deadline, /*replyIsEnough=*/true);
-    if (controller.reply && !controller.reply->dnsForestName.empty()) {
-        return controller.reply->dnsForestName;
+    if (controller.reply) {
+        return controller.reply->dnsForestName; // a DNS name, or the reply would not have counted
     }
     const auto* root =
         controller.entry ? controller.entry->Find("rootDomainNamingContext") : nullptr;
-    return root != nullptr && !root->values.empty() ? DnsNameOfNamingContext(root->values.front())
-                                                    : std::nullopt;
+    const auto forest = root != nullptr && !root->values.empty()
+                            ? DnsNameOfNamingContext(root->values.front())
+                            : std::nullopt;
+    return forest && IsDnsName(*forest) ? forest : std::nullopt;
 }
 
 std::optional<RootDseEntry> LocateThroughDns(Provider provider, const ServerTimeouts& timeouts,
@@ -85,7 +89,11 @@ std::optional<Provider> ProviderOfBindPath(std::string_view path) {
 
 std::optional<RootDseEntry> LocateRootDse(Provider provider) {
     const auto start = Clock::now();
-    InitialiseLibldap();
+    // Until libldap has read its configuration, the timeouts it sets are not known: its defaults
+    // bound the wait.
+    if (!AwaitLibldapFirstUse(start + kDefaultTimeouts.connect + kDefaultTimeouts.search)) {
+        return std::nullopt;
+    }
     const auto configured = ConfiguredUriList();
     const auto timeouts = EffectiveTimeouts();
     const auto deadline = start + timeouts.connect + timeouts.search;

@@ -1,25 +1,19 @@
 #include "SiteSelection.h"
 
+#include "ActiveDirectoryRecords.h"
+#include "Utf8Text.h"
+
 #include <algorithm>
 
 namespace quindral {
 
-namespace {
-
-constexpr std::size_t kMaxLabel = 63;
-
-} // namespace
-
-bool IsUsableReply(const NetlogonReply& reply, Provider provider) {
-    return provider != Provider::GlobalCatalog || (reply.flags & kDsGcFlag) != 0;
-}
-
-bool IsSiteLabel(std::string_view site) {
-    return !site.empty() && site.size() <= kMaxLabel &&
-           std::none_of(site.begin(), site.end(), [](char c) {
-               const auto byte = static_cast<unsigned char>(c);
-               return byte < 0x20 || byte == 0x7F || c == '.' || c == '\\';
-           });
+bool IsUsableReply(const NetlogonReply& reply, const PingPlan& plan) {
+    const bool catalog = plan.provider == Provider::GlobalCatalog;
+    if (catalog ? (reply.flags & kDsGcFlag) == 0
+                : AsciiLowerCase(reply.dnsDomainName) != AsciiLowerCase(plan.domain)) {
+        return false;
+    }
+    return !(catalog || plan.replyIsEnough) || IsDnsName(reply.dnsForestName);
 }
 
 std::optional<std::string> SiteToLookUp(const NetlogonReply& deciding) {
@@ -27,15 +21,6 @@ std::optional<std::string> SiteToLookUp(const NetlogonReply& deciding) {
         return std::nullopt;
     }
     return deciding.clientSiteName;
-}
-
-std::vector<std::string> SiteSrvNamesFor(Provider provider, const std::string& site,
-                                         const std::string& domain) {
-    if (provider == Provider::GlobalCatalog) {
-        return {"_ldap._tcp." + site + "._sites.gc._msdcs." + domain,
-                "_gc._tcp." + site + "._sites." + domain};
-    }
-    return {"_ldap._tcp." + site + "._sites.dc._msdcs." + domain};
 }
 
 std::vector<std::size_t> ConnectOrder(std::size_t serverCount,

@@ -16,21 +16,25 @@ namespace quindral {
 // keeps the order, answering DCs first; otherwise the DCs registered for the client's site come
 // first.
 
-// Whether a reply may decide: a global catalog must say that it is one.
-bool IsUsableReply(const NetlogonReply& reply, Provider provider);
+// Domain controllers found through Active Directory's own records are pinged before they are
+// connected to, as the Windows locator pings them: for this domain (for a global catalog, the
+// forest).
+struct PingPlan {
+    std::string domain;
+    Provider provider = Provider::Ldap;
+    // The race ends at the first usable reply: all that is wanted of it is its forest's name.
+    bool replyIsEnough = false;
+};
 
-// Whether a site name from the network may go into a DNS name: one label of 1 to 63 bytes, with
-// no dot, backslash, control or NUL byte.
-bool IsSiteLabel(std::string_view site);
+// Whether a reply may decide. A DC pinged for a domain must answer for that domain (ignoring
+// case); a global catalog must say that it is one. Where the reply's forest is used (the site
+// records of a catalog stand under it, and a race that wants only the forest takes it as the DNS
+// name of the catalogs' records), it must be a DNS name.
+bool IsUsableReply(const NetlogonReply& reply, const PingPlan& plan);
 
 // The client's site, when the servers registered for it are to be looked up: the deciding DC does
 // not cover it and it is a name that may go into a DNS query. Nothing otherwise.
 std::optional<std::string> SiteToLookUp(const NetlogonReply& deciding);
-
-// The SRV names under which the site's servers for the provider stand, best first; domain is the
-// domain's DNS name, or for a catalog the forest's.
-std::vector<std::string> SiteSrvNamesFor(Provider provider, const std::string& site,
-                                         const std::string& domain);
 
 // The order in which to connect to servers, by their index: the site's servers in their own
 // order, then the servers that answered a ping in the order they answered, then the others in

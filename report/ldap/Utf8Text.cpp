@@ -1,5 +1,6 @@
 #include "Utf8Text.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace quindral {
@@ -68,6 +69,14 @@ std::string ValidUtf8(std::string_view bytes) {
         }
     }
     return text;
+}
+
+std::string AsciiLowerCase(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return lower;
 }
 
 } // namespace quindral

@@ -10,4 +10,8 @@ namespace quindral {
 // value never carries broken text into the pane or the log file.
 std::string ValidUtf8(std::string_view bytes);
 
+// The text with the ASCII capitals lowered and every other byte kept, whatever the process
+// locale: LDAP attribute names and DNS names compare without regard to case by ASCII alone.
+std::string AsciiLowerCase(std::string_view text);
+
 } // namespace quindral

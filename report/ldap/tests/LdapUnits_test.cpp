@@ -4,6 +4,7 @@
 #include "report/ldap/LdapConfiguration.h"
 #include "report/ldap/ServerCandidate.h"
 #include "report/ldap/ServerLocator.h"
+#include "report/ldap/SocketAddress.h"
 #include "report/ldap/Utf8Text.h"
 
 #include <functional>

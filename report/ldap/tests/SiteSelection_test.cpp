@@ -2,6 +2,7 @@
 // out, as the race decides it.
 
 #include "ScriptedPing.h"
+#include "report/ldap/ActiveDirectoryRecords.h"
 #include "report/ldap/SiteSelection.h"
 
 #include <algorithm>
@@ -14,129 +15,138 @@ using testing::DcReply;
 using testing::kDcWithoutCatalogFlags;
 using testing::kWritableDcFlags;
 
+// A DC of quindral.test, in the forest quindral.test.
 NetlogonReply Closest(const std::string& host) {
-    return DcReply(host, kWritableDcFlags | kDsClosestFlag, "SiteA", "SiteA");
+    return DcReply(host + ".quindral.test", kWritableDcFlags | kDsClosestFlag, "SiteA", "SiteA");
 }
 NetlogonReply Far(const std::string& host, const std::string& clientSite) {
-    return DcReply(host, kWritableDcFlags, "SiteA", clientSite);
+    return DcReply(host + ".quindral.test", kWritableDcFlags, "SiteA", clientSite);
+}
+NetlogonReply InForest(const std::string& host, const std::string& forest) {
+    return DcReply(host + ".quindral.test", kWritableDcFlags | kDsClosestFlag, "SiteA", "SiteA",
+                   forest);
 }
 
 struct SelectionCase {
     const char* name;
-    Provider provider;
-    std::vector<std::string> servers;                           // in the SRV records' order
+    Provider provider = Provider::Ldap;
+    bool replyIsEnough = false;
+    std::vector<std::string> servers = {"dc1", "dc2"};          // in the SRV records' order
     std::vector<std::pair<std::string, NetlogonReply>> answers; // as they arrived
-    std::optional<std::string> siteAsked;
-    std::vector<std::string> siteRecords; // what the site's SRV names list (none: NXDOMAIN)
-    std::vector<std::string> order;
+    std::optional<std::string> siteAsked = std::nullopt;
+    std::vector<std::string> siteRecords = {}; // what the site's SRV names list (none: NXDOMAIN)
+    std::vector<std::string> order;            // empty: no reply may decide
 };
 
 const std::string kLong(64, 's');
 
 const SelectionCase kCases[] = {
-    {"ClosestKeepsTheOrder",
-     Provider::Ldap,
-     {"dc1", "dc2", "dc3"},
-     {{"dc1", Closest("dc1")}},
-     std::nullopt,
-     {},
-     {"dc1", "dc2", "dc3"}},
-    {"AnsweringDcGoesFirst",
-     Provider::Ldap,
-     {"dc1", "dc2", "dc3"},
-     {{"dc3", Closest("dc3")}},
-     std::nullopt,
-     {},
-     {"dc3", "dc1", "dc2"}},
-    {"NotClosestPutsTheSitesDcsFirst",
-     Provider::Ldap,
-     {"dc1", "dc2", "dc3"},
-     {{"dc1", Far("dc1", "SiteB")}},
-     "SiteB",
-     {"dc3", "dc2"},
-     {"dc3", "dc2", "dc1"}},
-    {"SiteDcNotAmongTheDomainsRecords",
-     Provider::Ldap,
-     {"dc1", "dc2"},
-     {{"dc1", Far("dc1", "SiteB")}},
-     "SiteB",
-     {"dc9"},
-     {"dc9", "dc1", "dc2"}},
-    {"SiteWithNoRecords",
-     Provider::Ldap,
-     {"dc1", "dc2"},
-     {{"dc2", Far("dc2", "SiteB")}},
-     "SiteB",
-     {},
-     {"dc2", "dc1"}},
-    {"ClientInNoSite",
-     Provider::Ldap,
-     {"dc1", "dc2"},
-     {{"dc2", Far("dc2", "")}},
-     std::nullopt,
-     {},
-     {"dc2", "dc1"}},
-    {"CatalogWithoutTheFlagIsPassedOver",
-     Provider::GlobalCatalog,
-     {"gc1", "gc2", "gc3"},
-     {{"gc1", DcReply("gc1", kDcWithoutCatalogFlags | kDsClosestFlag, "SiteA", "SiteA")},
-      {"gc3", Closest("gc3")}},
-     std::nullopt,
-     {},
-     {"gc3", "gc2"}},
-    {"CatalogNotClosest",
-     Provider::GlobalCatalog,
-     {"gc1", "gc2"},
-     {{"gc1", Far("gc1", "SiteB")}},
-     "SiteB",
-     {"gc2"},
-     {"gc2", "gc1"}},
-    {"SiteNameWithADot",
-     Provider::Ldap,
-     {"dc1", "dc2"},
-     {{"dc2", Far("dc2", "a.SiteB")}},
-     std::nullopt,
-     {},
-     {"dc2", "dc1"}},
-    {"SiteNameWithAnEscape",
-     Provider::Ldap,
-     {"dc1", "dc2"},
-     {{"dc2", Far("dc2", "a\\.b")}},
-     std::nullopt,
-     {},
-     {"dc2", "dc1"}},
-    {"SiteNameWithAControlByte",
-     Provider::Ldap,
-     {"dc1", "dc2"},
-     {{"dc2", Far("dc2", "Site\nB")}},
-     std::nullopt,
-     {},
-     {"dc2", "dc1"}},
-    {"SiteNameWithANulByte",
-     Provider::Ldap,
-     {"dc1", "dc2"},
-     {{"dc2", Far("dc2", std::string("Site\0B", 6))}},
-     std::nullopt,
-     {},
-     {"dc2", "dc1"}},
-    {"SiteNameOverALabel",
-     Provider::Ldap,
-     {"dc1", "dc2"},
-     {{"dc2", Far("dc2", kLong)}},
-     std::nullopt,
-     {},
-     {"dc2", "dc1"}},
-    {"SiteNameOfALabelExactly",
-     Provider::Ldap,
-     {"dc1", "dc2"},
-     {{"dc2", Far("dc2", kLong.substr(1))}},
-     kLong.substr(1),
-     {"dc1"},
-     {"dc1", "dc2"}},
+    {.name = "ClosestKeepsTheOrder",
+     .servers = {"dc1", "dc2", "dc3"},
+     .answers = {{"dc1", Closest("dc1")}},
+     .order = {"dc1", "dc2", "dc3"}},
+    {.name = "AnsweringDcGoesFirst",
+     .servers = {"dc1", "dc2", "dc3"},
+     .answers = {{"dc3", Closest("dc3")}},
+     .order = {"dc3", "dc1", "dc2"}},
+    {.name = "NotClosestPutsTheSitesDcsFirst",
+     .servers = {"dc1", "dc2", "dc3"},
+     .answers = {{"dc1", Far("dc1", "SiteB")}},
+     .siteAsked = "SiteB",
+     .siteRecords = {"dc3", "dc2"},
+     .order = {"dc3", "dc2", "dc1"}},
+    {.name = "SiteDcNotAmongTheDomainsRecords",
+     .answers = {{"dc1", Far("dc1", "SiteB")}},
+     .siteAsked = "SiteB",
+     .siteRecords = {"dc9"},
+     .order = {"dc9", "dc1", "dc2"}},
+    {.name = "SiteWithNoRecords",
+     .answers = {{"dc2", Far("dc2", "SiteB")}},
+     .siteAsked = "SiteB",
+     .order = {"dc2", "dc1"}},
+    {.name = "ClientInNoSite", .answers = {{"dc2", Far("dc2", "")}}, .order = {"dc2", "dc1"}},
+    {.name = "CatalogWithoutTheFlagIsPassedOver",
+     .provider = Provider::GlobalCatalog,
+     .servers = {"gc1", "gc2", "gc3"},
+     .answers = {{"gc1", DcReply("gc1.quindral.test", kDcWithoutCatalogFlags | kDsClosestFlag,
+                                 "SiteA", "SiteA")},
+                 {"gc3", Closest("gc3")}},
+     .order = {"gc3", "gc2"}},
+    {.name = "CatalogNotClosest",
+     .provider = Provider::GlobalCatalog,
+     .servers = {"gc1", "gc2"},
+     .answers = {{"gc1", Far("gc1", "SiteB")}},
+     .siteAsked = "SiteB",
+     .siteRecords = {"gc2"},
+     .order = {"gc2", "gc1"}},
+    // A DC that answers for another domain than the one pinged cannot serve it.
+    {.name = "ReplyForAnotherDomainIsPassedOver",
+     .answers = {{"dc1",
+                  DcReply("dc1.other.test", kWritableDcFlags | kDsClosestFlag, "SiteA", "SiteA")},
+                 {"dc2", Far("dc2", "")}},
+     .order = {"dc2"}},
+    {.name = "DomainComparedWithoutRegardToCase",
+     .answers = {{"dc2", DcReply("dc2.QUINDRAL.Test", kWritableDcFlags, "SiteA", "")}},
+     .order = {"dc2", "dc1"}},
+    // The forest's name is where a catalog race looks for site records, and what a race that
+    // wants only the forest gives back: it must be a DNS name.
+    {.name = "CatalogForestWithADotTooMany",
+     .provider = Provider::GlobalCatalog,
+     .answers = {{"dc1", InForest("dc1", "quindral..test")}, {"dc2", Closest("dc2")}},
+     .order = {"dc2"}},
+    {.name = "CatalogForestWithAnEscape",
+     .provider = Provider::GlobalCatalog,
+     .answers = {{"dc1", InForest("dc1", "quindral\\.test")}},
+     .order = {}},
+    {.name = "CatalogForestWithANulByte",
+     .provider = Provider::GlobalCatalog,
+     .answers = {{"dc1", InForest("dc1", std::string("quindral\0.test", 14))}},
+     .order = {}},
+    {.name = "CatalogForestWithASpace",
+     .provider = Provider::GlobalCatalog,
+     .answers = {{"dc1", InForest("dc1", "quindral test")}},
+     .order = {}},
+    {.name = "CatalogForestEmpty",
+     .provider = Provider::GlobalCatalog,
+     .answers = {{"dc1", InForest("dc1", "")}},
+     .order = {}},
+    {.name = "ForestWantedAloneWithALabelTooLong",
+     .replyIsEnough = true,
+     .answers = {{"dc1", InForest("dc1", kLong + ".test")}},
+     .order = {}},
+    {.name = "ForestWithUnderscoresAndHyphens",
+     .replyIsEnough = true,
+     .answers = {{"dc1", InForest("dc1", "_msdcs-x.quindral.test")}},
+     .order = {"dc1", "dc2"}},
+    // Where the forest is not used, it is not looked at.
+    {.name = "DomainRaceIgnoresTheForest",
+     .answers = {{"dc1", InForest("dc1", "not a name")}},
+     .order = {"dc1", "dc2"}},
+    {.name = "SiteNameWithADot",
+     .answers = {{"dc2", Far("dc2", "a.SiteB")}},
+     .order = {"dc2", "dc1"}},
+    {.name = "SiteNameWithAnEscape",
+     .answers = {{"dc2", Far("dc2", "a\\.b")}},
+     .order = {"dc2", "dc1"}},
+    {.name = "SiteNameWithAControlByte",
+     .answers = {{"dc2", Far("dc2", "Site\nB")}},
+     .order = {"dc2", "dc1"}},
+    {.name = "SiteNameWithANulByte",
+     .answers = {{"dc2", Far("dc2", std::string("Site\0B", 6))}},
+     .order = {"dc2", "dc1"}},
+    {.name = "SiteNameOverALabel",
+     .answers = {{"dc2", Far("dc2", kLong)}},
+     .order = {"dc2", "dc1"}},
+    {.name = "SiteNameOfALabelExactly",
+     .answers = {{"dc2", Far("dc2", kLong.substr(1))}},
+     .siteAsked = kLong.substr(1),
+     .siteRecords = {"dc1"},
+     .order = {"dc1", "dc2"}},
 };
 
 TEST(SiteSelection, FirstUsableReplyDecidesTheOrder) {
     for (const auto& c : kCases) {
+        const PingPlan plan{"quindral.test", c.provider, c.replyIsEnough};
         std::vector<std::string> servers = c.servers;
         const auto indexOf = [&](const std::string& host) {
             const auto found = std::find(servers.begin(), servers.end(), host);
@@ -149,14 +159,17 @@ TEST(SiteSelection, FirstUsableReplyDecidesTheOrder) {
         std::vector<std::size_t> answered, unfit;
         std::optional<NetlogonReply> deciding;
         for (const auto& [host, reply] : c.answers) {
-            if (IsUsableReply(reply, c.provider)) {
+            if (IsUsableReply(reply, plan)) {
                 answered.push_back(indexOf(host));
                 deciding = reply;
                 break;
             }
             unfit.push_back(indexOf(host));
         }
-        ASSERT_TRUE(deciding) << c.name;
+        ASSERT_EQ(deciding.has_value(), !c.order.empty()) << c.name;
+        if (!deciding) {
+            continue;
+        }
         EXPECT_EQ(SiteToLookUp(*deciding), c.siteAsked) << c.name;
         std::vector<std::size_t> site;
         for (const auto& host : c.siteRecords) {
@@ -167,6 +180,33 @@ TEST(SiteSelection, FirstUsableReplyDecidesTheOrder) {
             order.push_back(servers[i]);
         }
         EXPECT_EQ(order, c.order) << c.name;
+    }
+}
+
+TEST(IsDnsName, LabelsOfNameBytesWithinTheirLengths) {
+    const std::string label63(63, 'a');
+    std::string name253 = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'b');
+    const std::pair<std::string, bool> cases[] = {
+        {"lab.example.test", true},
+        {"_sites.Lab-1.test", true},
+        {"x", true},
+        {label63 + ".test", true},
+        {std::string(64, 'a') + ".test", false},
+        {name253, true},
+        {name253 + "c", false},
+        {"", false},
+        {".test", false},
+        {"lab..test", false},
+        {"lab.test.", false},
+        {"lab test", false},
+        {"lab\\.test", false},
+        {std::string("lab\0test", 8), false},
+        {"l\xC3\xA4"
+         "b.test",
+         false},
+    };
+    for (const auto& [name, valid] : cases) {
+        EXPECT_EQ(IsDnsName(name), valid) << name;
     }
 }
 
