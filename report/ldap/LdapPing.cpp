@@ -177,7 +177,9 @@ public:
     }
 
     // A DNS name in labels, where a compression pointer (from the start of the value) may only
-    // point back to before itself, so that every name ends; at most 255 bytes on the wire.
+    // point back to before itself; at most 255 bytes on the wire, which alone ends a name that
+    // points back into itself. The name is given in its presentation form: a dot or backslash
+    // inside a label is escaped with a backslash, so that the labels can still be told apart.
     bool ReadName(std::string& name) {
         name.clear();
         std::size_t at = at_;
@@ -217,7 +219,15 @@ public:
             if (wire > kMaxDnsName) {
                 return false;
             }
-            name += (name.empty() ? "" : ".") + std::string(value_.substr(at + 1, length));
+            if (!name.empty()) {
+                name += '.';
+            }
+            for (char c : value_.substr(at + 1, length)) {
+                if (c == '.' || c == '\\') {
+                    name += '\\';
+                }
+                name += c;
+            }
             at += 1 + length;
         }
     }

@@ -55,7 +55,8 @@ std::optional<NetlogonReply> ParseLdapPingReply(std::string_view datagram, std::
                                                 std::uint32_t ntVersion = kPingNtVersion);
 
 // A Netlogon value as a DC sends it for a ping that asked with ntVersion; nothing when it is
-// malformed or of another kind (an older layout, another opcode, bytes left over).
+// malformed or of another kind (an older layout, another opcode, bytes left over). Names are
+// given with their labels joined by dots, and a dot or backslash inside a label escaped.
 std::optional<NetlogonReply> DecodeNetlogon(std::string_view value, std::uint32_t ntVersion);
 
 } // namespace quindral

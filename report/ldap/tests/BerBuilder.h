@@ -41,8 +41,9 @@ inline std::string BerInteger(std::int64_t value) {
 
 using Attribute = std::pair<std::string, std::vector<std::string>>;
 
-// A search result entry for the root entry, then a successful search result done.
-inline std::string RootDseReply(std::int64_t messageId, const std::vector<Attribute>& attributes) {
+// A search result entry for the root entry.
+inline std::string RootDseEntryMessage(std::int64_t messageId,
+                                       const std::vector<Attribute>& attributes) {
     std::string list;
     for (const auto& [name, values] : attributes) {
         std::string set;
@@ -51,11 +52,15 @@ inline std::string RootDseReply(std::int64_t messageId, const std::vector<Attrib
         }
         list += Tlv(0x30, OctetString(name) + Tlv(0x31, set));
     }
-    const std::string id = BerInteger(messageId);
-    const std::string entry = Tlv(0x30, id + Tlv(0x64, OctetString("") + Tlv(0x30, list)));
-    const std::string done = Tlv(
-        0x30, id + Tlv(0x65, Tlv(0x0A, std::string(1, '\0')) + OctetString("") + OctetString("")));
-    return entry + done;
+    return Tlv(0x30, BerInteger(messageId) + Tlv(0x64, OctetString("") + Tlv(0x30, list)));
+}
+
+// The entry, then a successful search result done.
+inline std::string RootDseReply(std::int64_t messageId, const std::vector<Attribute>& attributes) {
+    const std::string done =
+        Tlv(0x30, BerInteger(messageId) + Tlv(0x65, Tlv(0x0A, std::string(1, '\0')) +
+                                                        OctetString("") + OctetString("")));
+    return RootDseEntryMessage(messageId, attributes) + done;
 }
 
 } // namespace quindral::testing

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "report/ldap/LibldapFirstUse.h"
+
 #include <ldap.h>
 #include <string>
 #include <sys/time.h>
@@ -8,11 +10,13 @@ namespace quindral::testing {
 
 // Points libldap's process-wide client configuration at a server for one test, as an ldap.conf
 // with URI (and, where given, NETWORK_TIMEOUT and TIMEOUT, TLS_CACERT and TLS_REQCERT demand)
-// would, and puts back what it found afterwards.
+// would, and puts back what it found afterwards. libldap's first use is the program's own,
+// completed before.
 class ClientConfiguration {
 public:
     explicit ClientConfiguration(const std::string& uriList, int networkTimeoutSeconds = 0,
                                  int searchTimeoutSeconds = 0) {
+        AwaitLibldapFirstUse(Clock::now() + std::chrono::minutes(1));
         char* previous = nullptr;
         if (ldap_get_option(nullptr, LDAP_OPT_URI, &previous) == LDAP_OPT_SUCCESS &&
             previous != nullptr) {

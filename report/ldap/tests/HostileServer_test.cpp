@@ -5,8 +5,10 @@
 #include "BerBuilder.h"
 #include "LdapTestSupport.h"
 #include "ScriptedServer.h"
+#include "TestCertificates.h"
 
 #include <chrono>
+#include <fstream>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -32,10 +34,21 @@ class HostileServerTest : public ::testing::Test {
 protected:
     std::string address = RandomLoopbackAddress();
 
-    // One run against a server that answers the search with the reply the script makes.
-    std::string RunAgainst(const ScriptedServer::Handler& handler, int searchTimeout = 5) {
-        ScriptedServer server(address, handler);
+    // One run against a server that answers the search with the reply the script makes, over TLS
+    // with a certificate for its address when asked.
+    std::string RunAgainst(const ScriptedServer::Handler& handler, int searchTimeout = 5,
+                           bool tls = false) {
+        TestCertificates certificates;
+        std::optional<ScriptedServer::TlsIdentity> identity;
+        if (tls) {
+            const auto issued = certificates.Issue(address);
+            identity = ScriptedServer::TlsIdentity{issued.certificate, issued.key};
+        }
+        ScriptedServer server(address, handler, true, std::chrono::seconds(60), 0, identity);
         ClientConfiguration configuration(server.Uri(), 2, searchTimeout);
+        if (tls) {
+            configuration.TrustOnly(certificates.Authority());
+        }
         ReportRun run;
         const auto start = Clock::now();
         std::string report = run("LDAP");
@@ -132,6 +145,77 @@ TEST_F(HostileServerTest, MebibyteValueAndAHundredThousandValuesArriveWhole) {
     EXPECT_TRUE(report.ends_with("    DC=n99999\r\n  altServer: <null>\r\n"));
     EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1 + 1 + 1 + 100000 + 1);
 }
+
+// The process's resident memory at its peak since the last reset, in KiB.
+long PeakResidentKib() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmHWM:")) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+// Servers that answer the search and never stop sending: what they send first, then what they
+// repeat for as long as the client reads.
+struct StreamingCase {
+    const char* name;
+    bool tls;
+    std::function<std::string(int messageId)> first;
+    std::string repeated;
+
+    friend void PrintTo(const StreamingCase& c, std::ostream* out) { *out << c.name; }
+};
+
+const std::string kEntry = RootDseEntryMessage(1, {{"dnsHostName", {"dc1.quindral.test"}}});
+
+const StreamingCase kStreaming[] = {
+    {"RootEntriesWithoutEnd", false, [](int id) { return RootDseEntryMessage(id, {}); },
+     [] {
+         std::string burst;
+         for (int i = 0; i < 256; ++i) {
+             burst += kEntry;
+         }
+         return burst;
+     }()},
+    {"RootEntriesWithoutEndOverTls", true, [](int id) { return RootDseEntryMessage(id, {}); },
+     std::string(kEntry).append(kEntry).append(kEntry).append(kEntry)},
+    // One message whose length says two gigabytes, which never ends.
+    {"EntryWithoutEnd", false,
+     [](int id) {
+         return std::string("\x30\x84\x7f\xff\xff\xff\x02\x01", 8) + static_cast<char>(id) +
+                std::string("\x64\x84\x7f\xff\xff\xf0\x04\x00", 8);
+     },
+     std::string(1 << 16, 'x')},
+};
+
+class StreamingServerTest : public HostileServerTest,
+                            public ::testing::WithParamInterface<StreamingCase> {};
+
+TEST_P(StreamingServerTest, FailedBindByTheDeadlineAndMemoryStaysFlat) {
+    const auto& param = GetParam();
+    const long before = PeakResidentKib();
+    std::ofstream("/proc/self/clear_refs") << "5"; // the peak starts again from here
+    const std::string report = RunAgainst(
+        [&param](int fd, const auto& stopping) {
+            if (!WriteAll(fd, param.first(MessageIdOf(ReadRequest(fd, stopping))))) {
+                return;
+            }
+            while (!stopping() && WriteAll(fd, param.repeated)) {
+            }
+        },
+        /*searchTimeout=*/3, param.tls);
+    EXPECT_EQ(report, kFailedBindReport);
+    // The server fails at its second entry, or at a length no root entry has: at once, not at the
+    // search's timeout (3 s), let alone the click's deadline (5 s).
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
+    // Whatever the server sent went nowhere but through: a few MiB at most.
+    EXPECT_LT(PeakResidentKib() - before, 8 * 1024);
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, StreamingServerTest, ::testing::ValuesIn(kStreaming),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace quindral::testing

@@ -6,31 +6,10 @@
 #include "ScriptedServer.h"
 
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 
 namespace quindral::testing {
 namespace {
-
-// Runs a shell command line and returns what it wrote to standard output.
-std::string Output(const std::string& command) {
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return output;
-    }
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        output.append(buffer, got);
-    }
-    ::pclose(pipe);
-    return output;
-}
-
-// The probe with a clean environment: no HOME (so no ldaprc) and only the given variables.
-std::string Probe(const std::string& environment, const std::string& provider) {
-    return Output("env -i PATH=/usr/bin:/bin " + environment + " " FETCH_PROBE " " + provider);
-}
 
 class ConfigurationRouteTest : public ::testing::Test {
 protected:

@@ -6,6 +6,10 @@
 #include "SlapdServer.h"
 #include "TempDirectory.h"
 #include "report/ldap/LdapPing.h"
+#include "report/ldap/SiteSelection.h"
+
+#include <algorithm>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -31,118 +35,100 @@ std::array<std::uint8_t, 16> Guid(const std::string& text) {
     return bytes;
 }
 
-NetlogonReply Reply(std::uint16_t opcode, std::uint32_t flags, const std::string& guid,
-                    std::string forest, std::string domain, std::string host,
-                    std::string netbiosDomain, std::string netbiosComputer, std::string user,
-                    std::string dcSite, std::string clientSite, std::vector<std::uint8_t> sockAddr,
-                    std::optional<std::string> nextClosestSite, std::uint32_t ntVersion,
-                    std::uint16_t lmNtToken, std::uint16_t lm20Token) {
-    NetlogonReply reply;
-    reply.opcode = opcode;
-    reply.flags = flags;
-    reply.domainGuid = Guid(guid);
-    reply.dnsForestName = std::move(forest);
-    reply.dnsDomainName = std::move(domain);
-    reply.dnsHostName = std::move(host);
-    reply.netbiosDomainName = std::move(netbiosDomain);
-    reply.netbiosComputerName = std::move(netbiosComputer);
-    reply.userName = std::move(user);
-    reply.dcSiteName = std::move(dcSite);
-    reply.clientSiteName = std::move(clientSite);
-    reply.dcSockAddr = std::move(sockAddr);
-    reply.nextClosestSiteName = std::move(nextClosestSite);
-    reply.ntVersion = ntVersion;
-    reply.lmNtToken = lmNtToken;
-    reply.lm20Token = lm20Token;
-    return reply;
+// What differs between the replies captured from the lab's two Samba DCs; the rest is the same
+// in all of them.
+struct Fields {
+    std::uint16_t opcode = 23;
+    std::uint32_t flags = 0x137d;
+    std::string dc = "dc1";
+    std::string user = "";
+    std::string dcSite = "Default-First-Site-Name";
+    std::string clientSite = "SiteB";
+    std::vector<std::uint8_t> sockAddr = {};
+    std::uint32_t ntVersion = 5;
+};
+
+NetlogonReply Samba(const Fields& f) {
+    std::string computer = f.dc;
+    std::transform(computer.begin(), computer.end(), computer.begin(), ::toupper);
+    return {.opcode = f.opcode,
+            .flags = f.flags,
+            .domainGuid = Guid("fcd04624-6890-4a95-9441-4ca87ebb7c43"),
+            .dnsForestName = "lab.example.test",
+            .dnsDomainName = "lab.example.test",
+            .dnsHostName = f.dc + ".lab.example.test",
+            .netbiosDomainName = "LAB",
+            .netbiosComputerName = computer,
+            .userName = f.user,
+            .dcSiteName = f.dcSite,
+            .clientSiteName = f.clientSite,
+            .dcSockAddr = f.sockAddr,
+            .nextClosestSiteName = std::nullopt,
+            .ntVersion = f.ntVersion,
+            .lmNtToken = 0xffff,
+            .lm20Token = 0xffff};
 }
+
+// dc1's address, 127.0.0.4, as a sockaddr_in.
+const std::vector<std::uint8_t> kDc1SockAddr = {0x02, 0x00, 0x00, 0x00, 0x7f, 0x00, 0x00, 0x04,
+                                                0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 
 struct Capture {
     const char* file; // in fixtures/netlogon, the datagram (or TCP messages) the DC sent
     std::int32_t messageId;
-    std::uint32_t ntVersion; // what the ping asked for
-    std::optional<NetlogonReply> reply;
+    std::uint32_t ntVersion = 0x6; // what the ping asked for
+    std::optional<NetlogonReply> reply = std::nullopt;
 };
 
 const Capture kCaptures[] = {
-    {"dc1-B-no-ntver", 29218, 0x0, std::nullopt},
-    {"dc1-B-ntver0x0e-withip", 28833, 0xe,
-     Reply(23, 0x137d, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc1.lab.example.test", "LAB", "DC1", "", "Default-First-Site-Name",
-           "SiteB",
-           {0x02, 0x00, 0x00, 0x00, 0x7f, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-            0x00, 0x00},
-           std::nullopt, 0xd, 0xffff, 0xffff)},
-    {"dc1-B-ntver0x16-closestsite", 28725, 0x16,
-     Reply(23, 0x137d, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc1.lab.example.test", "LAB", "DC1", "", "Default-First-Site-Name",
-           "SiteB", {}, std::nullopt, 0x5, 0xffff, 0xffff)},
-    {"dc1-B-ntver0x1e-ip-closest", 28946, 0x1e,
-     Reply(23, 0x137d, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc1.lab.example.test", "LAB", "DC1", "", "Default-First-Site-Name",
-           "SiteB",
-           {0x02, 0x00, 0x00, 0x00, 0x7f, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-            0x00, 0x00},
-           std::nullopt, 0xd, 0xffff, 0xffff)},
-    {"dc1-B-ntver0x2-v5only", 29052, 0x2, std::nullopt},
-    {"dc1-B-only-ntver", 29111, 0x6,
-     Reply(23, 0x137d, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc1.lab.example.test", "LAB", "DC1", "", "Default-First-Site-Name",
-           "SiteB", {}, std::nullopt, 0x5, 0xffff, 0xffff)},
-    {"dc1-B-tcp3268", 29548, 0x6,
-     Reply(23, 0x137d, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc1.lab.example.test", "LAB", "DC1", "", "Default-First-Site-Name",
-           "SiteB", {}, std::nullopt, 0x5, 0xffff, 0xffff)},
-    {"dc1-B-tcp389", 29440, 0x6,
-     Reply(23, 0x137d, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc1.lab.example.test", "LAB", "DC1", "", "Default-First-Site-Name",
-           "SiteB", {}, std::nullopt, 0x5, 0xffff, 0xffff)},
-    {"dc1-B-user-unknown", 29337, 0x6,
-     Reply(25, 0x137d, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc1.lab.example.test", "LAB", "DC1", "nosuchuser",
-           "Default-First-Site-Name", "SiteB", {}, std::nullopt, 0x5, 0xffff, 0xffff)},
-    {"dc1-B-wrong-domain", 29278, 0x6, std::nullopt},
-    {"dc1-from-127.0.0.1", 28076, 0x6,
-     Reply(23, 0x137d, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc1.lab.example.test", "LAB", "DC1", "", "Default-First-Site-Name",
-           "SiteB", {}, std::nullopt, 0x5, 0xffff, 0xffff)},
-    {"dc1-from-A-siteDefault", 27770, 0x6,
-     Reply(23, 0x13fd, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc1.lab.example.test", "LAB", "DC1", "", "Default-First-Site-Name",
-           "Default-First-Site-Name", {}, std::nullopt, 0x5, 0xffff, 0xffff)},
-    {"dc1-from-B-siteB", 27883, 0x6,
-     Reply(23, 0x137d, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc1.lab.example.test", "LAB", "DC1", "", "Default-First-Site-Name",
-           "SiteB", {}, std::nullopt, 0x5, 0xffff, 0xffff)},
-    {"dc1-from-X-nosubnet", 27987, 0x6,
-     Reply(23, 0x137d, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc1.lab.example.test", "LAB", "DC1", "", "Default-First-Site-Name",
-           "", {}, std::nullopt, 0x5, 0xffff, 0xffff)},
-    {"dc2-from-127.0.0.1", 28617, 0x6,
-     Reply(23, 0x13fc, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc2.lab.example.test", "LAB", "DC2", "", "SiteB", "SiteB", {},
-           std::nullopt, 0x5, 0xffff, 0xffff)},
-    {"dc2-from-A-siteDefault", 28186, 0x6,
-     Reply(23, 0x137c, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc2.lab.example.test", "LAB", "DC2", "", "SiteB",
-           "Default-First-Site-Name", {}, std::nullopt, 0x5, 0xffff, 0xffff)},
-    {"dc2-from-B-siteB", 28399, 0x6,
-     Reply(23, 0x13fc, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc2.lab.example.test", "LAB", "DC2", "", "SiteB", "SiteB", {},
-           std::nullopt, 0x5, 0xffff, 0xffff)},
-    {"dc2-from-X-nosubnet", 28511, 0x6,
-     Reply(23, 0x137c, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc2.lab.example.test", "LAB", "DC2", "", "SiteB", "", {},
-           std::nullopt, 0x5, 0xffff, 0xffff)},
-    {"single-site-from-A", 12999, 0x6,
-     Reply(23, 0x13fd, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc1.lab.example.test", "LAB", "DC1", "", "Default-First-Site-Name",
-           "Default-First-Site-Name", {}, std::nullopt, 0x5, 0xffff, 0xffff)},
-    {"single-site-from-X", 13099, 0x6,
-     Reply(23, 0x13fd, "fcd04624-6890-4a95-9441-4ca87ebb7c43", "lab.example.test",
-           "lab.example.test", "dc1.lab.example.test", "LAB", "DC1", "", "Default-First-Site-Name",
-           "Default-First-Site-Name", {}, std::nullopt, 0x5, 0xffff, 0xffff)},
-
+    {.file = "dc1-B-no-ntver", .messageId = 29218, .ntVersion = 0x0},
+    {.file = "dc1-B-ntver0x0e-withip",
+     .messageId = 28833,
+     .ntVersion = 0xe,
+     .reply = Samba({.sockAddr = kDc1SockAddr, .ntVersion = 0xd})},
+    {.file = "dc1-B-ntver0x16-closestsite",
+     .messageId = 28725,
+     .ntVersion = 0x16,
+     .reply = Samba({})},
+    {.file = "dc1-B-ntver0x1e-ip-closest",
+     .messageId = 28946,
+     .ntVersion = 0x1e,
+     .reply = Samba({.sockAddr = kDc1SockAddr, .ntVersion = 0xd})},
+    {.file = "dc1-B-ntver0x2-v5only", .messageId = 29052, .ntVersion = 0x2},
+    {.file = "dc1-B-only-ntver", .messageId = 29111, .reply = Samba({})},
+    {.file = "dc1-B-tcp3268", .messageId = 29548, .reply = Samba({})},
+    {.file = "dc1-B-tcp389", .messageId = 29440, .reply = Samba({})},
+    {.file = "dc1-B-user-unknown",
+     .messageId = 29337,
+     .reply = Samba({.opcode = 25, .user = "nosuchuser"})},
+    {.file = "dc1-B-wrong-domain", .messageId = 29278},
+    {.file = "dc1-from-127.0.0.1", .messageId = 28076, .reply = Samba({})},
+    {.file = "dc1-from-A-siteDefault",
+     .messageId = 27770,
+     .reply = Samba({.flags = 0x13fd, .clientSite = "Default-First-Site-Name"})},
+    {.file = "dc1-from-B-siteB", .messageId = 27883, .reply = Samba({})},
+    {.file = "dc1-from-X-nosubnet", .messageId = 27987, .reply = Samba({.clientSite = ""})},
+    {.file = "dc2-from-127.0.0.1",
+     .messageId = 28617,
+     .reply = Samba({.flags = 0x13fc, .dc = "dc2", .dcSite = "SiteB"})},
+    {.file = "dc2-from-A-siteDefault",
+     .messageId = 28186,
+     .reply = Samba({.flags = 0x137c,
+                     .dc = "dc2",
+                     .dcSite = "SiteB",
+                     .clientSite = "Default-First-Site-Name"})},
+    {.file = "dc2-from-B-siteB",
+     .messageId = 28399,
+     .reply = Samba({.flags = 0x13fc, .dc = "dc2", .dcSite = "SiteB"})},
+    {.file = "dc2-from-X-nosubnet",
+     .messageId = 28511,
+     .reply = Samba({.flags = 0x137c, .dc = "dc2", .dcSite = "SiteB", .clientSite = ""})},
+    {.file = "single-site-from-A",
+     .messageId = 12999,
+     .reply = Samba({.flags = 0x13fd, .clientSite = "Default-First-Site-Name"})},
+    {.file = "single-site-from-X",
+     .messageId = 13099,
+     .reply = Samba({.flags = 0x13fd, .clientSite = "Default-First-Site-Name"})},
 };
 
 std::string CaptureBytes(const Capture& capture) {
@@ -211,12 +197,23 @@ TEST(NetlogonValue, WindowsStyleFieldsAreRead) {
     EXPECT_EQ(DecodeNetlogon(testing::EncodeNetlogon(withoutNext), kPingNtVersion), withoutNext);
 }
 
-// A value made of the fixed head (opcode 23, flags, a zero GUID), the names' bytes and the tail.
+// The fixed head of a value: opcode, Sbz, flags with CLOSEST, a zero GUID. The first name starts
+// right after it, at offset 24.
+std::string Head(std::uint16_t opcode = 23) {
+    return std::string{static_cast<char>(opcode & 0xFF),
+                       static_cast<char>(opcode >> 8),
+                       0,
+                       0,
+                       '\x80',
+                       0,
+                       0,
+                       0} +
+           std::string(16, '\0');
+}
+
+// A value made of the head, the names' bytes and the tail.
 std::string Value(const std::string& names, std::uint16_t opcode = 23) {
-    std::string value{
-        static_cast<char>(opcode & 0xFF), static_cast<char>(opcode >> 8), 0, 0, '\x80', 0, 0, 0};
-    value += std::string(16, '\0') + names;
-    return value + std::string("\x05\0\0\0\xff\xff\xff\xff", 8);
+    return Head(opcode) + names + std::string("\x05\0\0\0\xff\xff\xff\xff", 8);
 }
 
 // The first name's bytes, then seven empty names.
@@ -225,6 +222,14 @@ std::string Names(const std::string& first) {
 }
 
 const std::string kEightEmptyNames(8, '\0');
+
+// Decodes a copy of the value in a buffer of exactly its size, so that the sanitizer build sees
+// a read past its end.
+std::optional<NetlogonReply> DecodeExactly(const std::string& value, std::uint32_t ntVersion) {
+    const auto bytes = std::make_unique<char[]>(value.size());
+    std::copy(value.begin(), value.end(), bytes.get());
+    return DecodeNetlogon(std::string_view(bytes.get(), value.size()), ntVersion);
+}
 
 TEST(NetlogonValue, MalformedValuesAreNotReplies) {
     const std::string label63(63, 'a');
@@ -235,8 +240,10 @@ TEST(NetlogonValue, MalformedValuesAreNotReplies) {
     const std::pair<const char*, std::string> malformed[] = {
         {"pointer to itself", Value(Names("\xc0\x18"))},
         {"forward pointer", Value(std::string("\xc0\x1a") + "\x01x" + std::string(6, '\0'))},
-        {"pointers to each other", Value(std::string("\xc0\x1a\xc0\x18") + std::string(6, '\0'))},
-        {"pointer past the end", Value(Names("\xc0\xff"))},
+        // A label, then a pointer back to that label's own start: only the length limit ends it.
+        {"pointer cycle", Value(Names("\x01x\xc0\x18"))},
+        // The last byte of the value starts a pointer whose second byte is not there.
+        {"pointer past the end", Head() + std::string(7, '\0') + "\xc0"},
         {"reserved label type", Value(Names("\x41x"))},
         {"label past the end", Value("\x3f"
                                      "abc")},
@@ -248,7 +255,7 @@ TEST(NetlogonValue, MalformedValuesAreNotReplies) {
         {"empty", ""},
     };
     for (const auto& [name, value] : malformed) {
-        EXPECT_EQ(DecodeNetlogon(value, kPingNtVersion), std::nullopt) << name;
+        EXPECT_EQ(DecodeExactly(value, kPingNtVersion), std::nullopt) << name;
     }
     // The same shapes, well formed: a backward pointer, the longest name, each opcode that counts.
     std::string long255;
@@ -256,13 +263,42 @@ TEST(NetlogonValue, MalformedValuesAreNotReplies) {
         long255 += static_cast<char>(63) + label63;
     }
     long255 += static_cast<char>(61) + std::string(61, 'b');
-    const auto pointed = DecodeNetlogon(
+    const auto pointed = DecodeExactly(
         Value(std::string("\x01x\0\xc0\x18", 5) + std::string(6, '\0')), kPingNtVersion);
     ASSERT_TRUE(pointed);
     EXPECT_EQ(pointed->dnsDomainName, "x");
-    EXPECT_TRUE(DecodeNetlogon(Value(Names(long255 + '\0')), kPingNtVersion));
-    EXPECT_TRUE(DecodeNetlogon(Value(kEightEmptyNames, 23), kPingNtVersion));
-    EXPECT_TRUE(DecodeNetlogon(Value(kEightEmptyNames, 25), kPingNtVersion));
+    EXPECT_TRUE(DecodeExactly(Value(Names(long255 + '\0')), kPingNtVersion));
+    EXPECT_TRUE(DecodeExactly(Value(kEightEmptyNames, 23), kPingNtVersion));
+    EXPECT_TRUE(DecodeExactly(Value(kEightEmptyNames, 25), kPingNtVersion));
+}
+
+// A forest's name whose bytes no DNS name has decodes as it was sent, with the label boundaries
+// kept, and cannot decide a catalog race.
+// A name on the wire made of these labels, as they are.
+std::string Labels(std::initializer_list<std::string> labels) {
+    std::string wire;
+    for (const auto& label : labels) {
+        wire += static_cast<char>(label.size()) + label;
+    }
+    return wire + '\0';
+}
+
+TEST(NetlogonValue, ForestNamesThatAreNoDnsNamesAreReadButUnfit) {
+    const std::pair<std::string, std::string> forests[] = {
+        {Labels({"a.b", "test"}), "a\\.b.test"}, // a dot inside a label
+        {Labels({"a\\b", "test"}), "a\\\\b.test"},
+        {Labels({std::string("a\0b", 3), "test"}), std::string("a\0b.test", 8)},
+        {Labels({"a\nb", "test"}), "a\nb.test"},
+        {Labels({"a b", "test"}), "a b.test"},
+    };
+    for (const auto& [wire, text] : forests) {
+        const auto reply = DecodeExactly(Value(wire + std::string(7, '\0')), kPingNtVersion);
+        ASSERT_TRUE(reply) << text;
+        EXPECT_EQ(reply->dnsForestName, text);
+        NetlogonReply catalog = *reply;
+        catalog.flags |= kDsGcFlag;
+        EXPECT_FALSE(IsUsableReply(catalog, PingPlan{text, Provider::GlobalCatalog})) << text;
+    }
 }
 
 TEST(NetlogonValue, EveryTruncationOfAWindowsReplyIsNotAReply) {

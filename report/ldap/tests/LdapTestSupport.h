@@ -8,6 +8,7 @@
 #include "trace/LogFile.h"
 
 #include <chrono>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <ldap.h>
 #include <sys/time.h>
@@ -80,6 +81,25 @@ inline const std::string kAdGcReport = Lines({
     "  configurationNamingContext: CN=Configuration,DC=quindral,DC=test",
     "  altServer: ldap://gc2.quindral.test:3268/",
 });
+
+// Runs one click of the fetch probe, a process of its own (libldap reads its configuration once per
+// process), with a clean environment: no HOME (so no ldaprc) and only the given variables. What
+// it reported.
+inline std::string Probe(const std::string& environment, const std::string& provider) {
+    std::string output;
+    const std::string command =
+        "env -i PATH=/usr/bin:/bin " + environment + " " FETCH_PROBE " " + provider;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return output;
+    }
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        output.append(buffer, got);
+    }
+    ::pclose(pipe);
+    return output;
+}
 
 inline std::string FirstLine(const std::string& text) {
     return text.substr(0, text.find("\r\n"));

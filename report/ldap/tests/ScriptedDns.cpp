@@ -1,8 +1,8 @@
 #include "ScriptedDns.h"
 
-#include "TestNetwork.h"
-
+#include <algorithm>
 #include <arpa/inet.h>
+#include <map>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
@@ -45,13 +45,19 @@ std::optional<DnsQuery> ParseQuery(const std::string& bytes) {
     return query;
 }
 
-sockaddr_in NameserverAddress() {
+sockaddr_in NameserverAddress(const std::string& address) {
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(53);
-    ::inet_pton(AF_INET, kTestNameserver, &local.sin_addr);
+    ::inet_pton(AF_INET, address.c_str(), &local.sin_addr);
     return local;
 }
+
+// A reply over UDP, and where and when it goes.
+struct PendingReply {
+    std::string bytes;
+    sockaddr_in peer;
+};
 
 } // namespace
 
@@ -106,9 +112,10 @@ std::size_t FirstSrvTargetOffset(const DnsQuery& query) {
     return 12 + query.question.size() + 12 + 6;
 }
 
-ScriptedDns::ScriptedDns(Handler handler, std::chrono::seconds lifetime)
-    : handler_(std::move(handler)) {
-    const sockaddr_in local = NameserverAddress();
+ScriptedDns::ScriptedDns(Handler handler, const std::string& address,
+                         std::chrono::milliseconds delay)
+    : handler_(std::move(handler)), delay_(delay) {
+    const sockaddr_in local = NameserverAddress(address);
     udp_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     tcp_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
@@ -118,10 +125,10 @@ ScriptedDns::ScriptedDns(Handler handler, std::chrono::seconds lifetime)
         ::listen(tcp_, 16) != 0) {
         ::close(udp_);
         ::close(tcp_);
-        throw std::runtime_error("cannot serve DNS on 127.0.0.53:53");
+        throw std::runtime_error("cannot serve DNS on " + address + ":53");
     }
-    thread_ =
-        std::thread([this, until = std::chrono::steady_clock::now() + lifetime] { Serve(until); });
+    thread_ = std::thread([this, until = std::chrono::steady_clock::now() +
+                                         std::chrono::minutes(1)] { Serve(until); });
 }
 
 ScriptedDns::~ScriptedDns() {
@@ -132,9 +139,24 @@ ScriptedDns::~ScriptedDns() {
 }
 
 void ScriptedDns::Serve(std::chrono::steady_clock::time_point until) {
+    std::multimap<std::chrono::steady_clock::time_point, PendingReply> pending;
     while (!stopping_ && std::chrono::steady_clock::now() < until) {
+        while (!pending.empty() && pending.begin()->first <= std::chrono::steady_clock::now()) {
+            const auto& [bytes, peer] = pending.begin()->second;
+            ::sendto(udp_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
+                     sizeof peer);
+            pending.erase(pending.begin());
+        }
+        int wait = 20;
+        if (!pending.empty()) {
+            wait = static_cast<int>(std::clamp<std::int64_t>(
+                std::chrono::ceil<std::chrono::milliseconds>(pending.begin()->first -
+                                                             std::chrono::steady_clock::now())
+                    .count(),
+                0, wait));
+        }
         pollfd fds[] = {{udp_, POLLIN, 0}, {tcp_, POLLIN, 0}};
-        if (::poll(fds, 2, 20) <= 0) {
+        if (::poll(fds, 2, wait) <= 0) {
             continue;
         }
         if (fds[0].revents & POLLIN) {
@@ -146,9 +168,9 @@ void ScriptedDns::Serve(std::chrono::steady_clock::time_point until) {
             const auto query = got > 0
                                    ? ParseQuery(std::string(buffer, static_cast<std::size_t>(got)))
                                    : std::nullopt;
-            if (const auto reply = query ? handler_(*query, false) : std::nullopt) {
-                ::sendto(udp_, reply->data(), reply->size(), 0, reinterpret_cast<sockaddr*>(&peer),
-                         length);
+            if (auto reply = query ? handler_(*query, false) : std::nullopt) {
+                pending.emplace(std::chrono::steady_clock::now() + delay_,
+                                PendingReply{std::move(*reply), peer});
             }
         }
         if (fds[1].revents & POLLIN) {

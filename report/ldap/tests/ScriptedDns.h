@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestNetwork.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -25,13 +27,16 @@ inline constexpr std::uint16_t kTypeSrv = 33;
 inline constexpr std::uint16_t kRcodeServFail = 2;
 inline constexpr std::uint16_t kRcodeNxDomain = 3;
 
-// A DNS server on 127.0.0.53:53 (UDP and TCP) whose replies a test scripts byte by byte, to play
-// a resolver that lies, loops, truncates or stays silent. It serves for a bounded time and stops by
-// itself, at the latest when the object goes. A handler that returns nothing sends no reply.
+// A DNS server on port 53 (UDP and TCP) of a loopback address whose replies a test scripts byte by
+// byte, to play a resolver that lies, loops, truncates, stays silent or is far away (each reply
+// over UDP sent that much later, every one on its own clock). It serves for a minute at most and
+// stops by itself, at the latest when the object goes. A handler that returns nothing sends no
+// reply.
 class ScriptedDns {
 public:
     using Handler = std::function<std::optional<std::string>(const DnsQuery&, bool overTcp)>;
-    explicit ScriptedDns(Handler handler, std::chrono::seconds lifetime = std::chrono::seconds(60));
+    explicit ScriptedDns(Handler handler, const std::string& address = kTestNameserver,
+                         std::chrono::milliseconds delay = std::chrono::milliseconds(0));
     ~ScriptedDns();
     ScriptedDns(const ScriptedDns&) = delete;
     ScriptedDns& operator=(const ScriptedDns&) = delete;
@@ -40,6 +45,7 @@ private:
     void Serve(std::chrono::steady_clock::time_point until);
 
     Handler handler_;
+    std::chrono::milliseconds delay_;
     int udp_ = -1;
     int tcp_ = -1;
     std::atomic<bool> stopping_{false};

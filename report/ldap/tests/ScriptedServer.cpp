@@ -1,6 +1,7 @@
 #include "ScriptedServer.h"
 
 #include <arpa/inet.h>
+#include <gnutls/gnutls.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
@@ -56,8 +57,16 @@ std::size_t CompleteElementLength(const std::string& bytes) {
 } // namespace
 
 ScriptedServer::ScriptedServer(std::string address, Handler handler, bool acceptConnections,
-                               std::chrono::seconds lifetime, int port)
+                               std::chrono::seconds lifetime, int port,
+                               std::optional<TlsIdentity> tls)
     : address_(std::move(address)), handler_(std::move(handler)), port_(port) {
+    if (tls) {
+        if (gnutls_certificate_allocate_credentials(&tls_) != GNUTLS_E_SUCCESS ||
+            gnutls_certificate_set_x509_key_file(tls_, tls->certificate.c_str(), tls->key.c_str(),
+                                                 GNUTLS_X509_FMT_PEM) != GNUTLS_E_SUCCESS) {
+            throw std::runtime_error("cannot load the certificate " + tls->certificate.string());
+        }
+    }
     listener_ = ListenOn(address_, acceptConnections ? 16 : 0, port_);
     if (!acceptConnections) {
         // A backlog of 0 still queues one connection; with that one queued, the kernel drops
@@ -83,6 +92,9 @@ ScriptedServer::~ScriptedServer() {
         ::close(backlogFiller_);
     }
     ::close(listener_);
+    if (tls_ != nullptr) {
+        gnutls_certificate_free_credentials(tls_);
+    }
 }
 
 void ScriptedServer::Serve(std::chrono::steady_clock::time_point until) {
@@ -101,13 +113,67 @@ void ScriptedServer::Serve(std::chrono::steady_clock::time_point until) {
         }
         ++connections_;
         sessions.emplace_back([this, fd, stopping] {
-            handler_(fd, stopping);
+            if (tls_ != nullptr) {
+                ServeOverTls(fd, stopping);
+            } else {
+                handler_(fd, stopping);
+            }
             ::close(fd);
         });
     }
     for (auto& session : sessions) {
         session.join();
     }
+}
+
+// The TLS side of one connection: the handshake, then the plain bytes relayed both ways between
+// the session and the handler's end of a socket pair, until either side stops.
+void ScriptedServer::ServeOverTls(int fd, const std::function<bool()>& stopping) {
+    int pair[2];
+    gnutls_session_t session = nullptr;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        return;
+    }
+    std::thread handler([&] {
+        handler_(pair[1], stopping);
+        ::shutdown(pair[1], SHUT_RDWR);
+    });
+    gnutls_init(&session, GNUTLS_SERVER);
+    gnutls_set_default_priority(session);
+    gnutls_credentials_set(session, GNUTLS_CRD_CERTIFICATE, tls_);
+    gnutls_transport_set_int(session, fd);
+    gnutls_handshake_set_timeout(session, 5000);
+    int rc;
+    do {
+        rc = gnutls_handshake(session);
+    } while (rc < 0 && gnutls_error_is_fatal(rc) == 0);
+    char buffer[16384];
+    while (rc >= 0 && !stopping()) {
+        pollfd fds[] = {{fd, POLLIN, 0}, {pair[0], POLLIN, 0}};
+        if (gnutls_record_check_pending(session) == 0 && ::poll(fds, 2, 20) <= 0) {
+            continue;
+        }
+        if (gnutls_record_check_pending(session) > 0 || fds[0].revents != 0) {
+            const ssize_t got = gnutls_record_recv(session, buffer, sizeof buffer);
+            if (got <= 0 ||
+                !WriteAll(pair[0], std::string(buffer, static_cast<std::size_t>(got)))) {
+                break;
+            }
+        }
+        if (fds[1].revents != 0) {
+            const ssize_t got = ::read(pair[0], buffer, sizeof buffer);
+            if (got <= 0 ||
+                gnutls_record_send(session, buffer, static_cast<std::size_t>(got)) < 0) {
+                break;
+            }
+        }
+    }
+    // The handler's writes fail from now on, and it returns.
+    ::shutdown(pair[0], SHUT_RDWR);
+    handler.join();
+    gnutls_deinit(session);
+    ::close(pair[0]);
+    ::close(pair[1]);
 }
 
 std::string ReadRequest(int fd, const std::function<bool()>& stopping) {

@@ -1,5 +1,6 @@
 #include "TestCertificates.h"
 
+#include <arpa/inet.h>
 #include <fstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -58,15 +59,17 @@ TestCertificates::~TestCertificates() {
     std::filesystem::remove_all(dir_, ignored);
 }
 
-TestCertificates::Issued TestCertificates::Issue(const std::string& dnsName) {
+TestCertificates::Issued TestCertificates::Issue(const std::string& name) {
     const std::string stem = (dir_ / ("server" + std::to_string(++issued_))).string();
     Issued issued{stem + ".pem", stem + ".key"};
     std::vector<std::string> request = {"req"};
     request.insert(request.end(), kNewKey.begin(), kNewKey.end());
-    request.insert(request.end(), {"-keyout", issued.key.string(), "-out", stem + ".csr", "-subj",
-                                   "/CN=" + dnsName});
+    request.insert(request.end(),
+                   {"-keyout", issued.key.string(), "-out", stem + ".csr", "-subj", "/CN=" + name});
     Openssl(request);
-    std::ofstream(stem + ".ext") << "subjectAltName=DNS:" << dnsName << "\n";
+    in_addr address{};
+    const bool numeric = ::inet_pton(AF_INET, name.c_str(), &address) == 1;
+    std::ofstream(stem + ".ext") << "subjectAltName=" << (numeric ? "IP:" : "DNS:") << name << "\n";
     Openssl({"x509", "-req", "-in", stem + ".csr", "-CA", authority_.string(), "-CAkey",
              authorityKey_.string(), "-CAcreateserial", "-out", issued.certificate.string(),
              "-days", "2", "-extfile", stem + ".ext"});

@@ -21,8 +21,8 @@ public:
 
     // The authority's own certificate, for a client's TLS_CACERT.
     const std::filesystem::path& Authority() const { return authority_; }
-    // A server certificate for the name, signed by this authority.
-    Issued Issue(const std::string& dnsName);
+    // A server certificate for the DNS name (or the IPv4 address), signed by this authority.
+    Issued Issue(const std::string& name);
 
 private:
     std::filesystem::path dir_;
