@@ -2,11 +2,8 @@
 
 #include "Utf8Text.h"
 
-#include <climits>
 #include <memory>
 #include <random>
-#include <resolv.h>
-#include <unistd.h>
 
 namespace quindral {
 
@@ -21,42 +18,7 @@ std::string Trimmed(std::string_view text) {
     return std::string(text.substr(first, last - first + 1));
 }
 
-// Runs the resolver until done() holds, it has nothing left to wait for, or the deadline.
-void Await(AsyncResolver& resolver, Clock::time_point deadline, const std::function<bool()>& done) {
-    RunPollLoop(resolver, deadline, [&] { return done() || !resolver.Busy(); });
-}
-
 } // namespace
-
-std::optional<std::string> HostDnsDomain(Clock::time_point deadline) {
-    char host[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(host, sizeof host - 1) == 0 && host[0] != '\0') {
-        std::string name(host);
-        if (name.find('.') == std::string::npos) {
-            AsyncResolver resolver;
-            resolver.LookupCanonicalName(name, [&name](std::optional<std::string> canonical) {
-                if (canonical) {
-                    name = std::move(*canonical);
-                }
-            });
-            Await(resolver, deadline, [] { return false; });
-        }
-        if (auto domain = DomainPart(name)) {
-            return domain;
-        }
-    }
-    struct __res_state state {};
-    std::optional<std::string> domain;
-    if (res_ninit(&state) == 0) {
-        if (state.defdname[0] != '\0') {
-            domain = state.defdname;
-        } else if (state.dnsrch[0] != nullptr && state.dnsrch[0][0] != '\0') {
-            domain = state.dnsrch[0];
-        }
-    }
-    res_nclose(&state);
-    return domain;
-}
 
 void QueryPreferredSrv(AsyncResolver& resolver, const std::vector<std::string>& names,
                        std::function<void(std::size_t, std::vector<SrvRecord>)> settled) {
@@ -111,7 +73,7 @@ std::optional<SrvServers> ServersFromSrv(const std::vector<std::string>& names,
             found = SrvServers{index, CandidatesOfRecords(records)};
         }
     });
-    Await(resolver, deadline, [&] { return settled; });
+    RunPollLoop(resolver, deadline, [&] { return settled || !resolver.Busy(); });
     return found;
 }
 

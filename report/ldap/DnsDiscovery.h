@@ -14,10 +14,6 @@ namespace quindral {
 
 // Finding directory servers through DNS, as an Active Directory client does.
 
-// The host's DNS domain: the domain part of its fully qualified name (from the hosts file or
-// DNS), else the resolver's own domain or first search entry.
-std::optional<std::string> HostDnsDomain(Clock::time_point deadline);
-
 // Asks the SRV names at once and settles on the first, in order of preference, that has records,
 // as soon as every better name has answered with none: settled(index, records) is called once,
 // with the records in the order to try them, or with names.size() and none when no name has any.

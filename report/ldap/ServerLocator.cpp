@@ -1,6 +1,7 @@
 #include "ServerLocator.h"
 
 #include "ActiveDirectoryRecords.h"
+#include "ClientDomains.h"
 #include "DnsDiscovery.h"
 #include "LdapConfiguration.h"
 #include "LibldapFirstUse.h"
@@ -20,29 +21,15 @@ RaceResult Race(std::vector<ServerCandidate> servers, const ServerTimeouts& time
     return race.Run(std::move(servers));
 }
 
-// The servers that a domain's SRV records list for the provider, raced. Those of Active
-// Directory's own records (all but "_ldap._tcp.<domain>", which any LDAP server may stand in)
-// are domain controllers, pinged first as the Windows locator pings them.
-RaceResult RaceFound(std::optional<SrvServers> found, Provider provider, const std::string& domain,
-                     const ServerTimeouts& timeouts, Clock::time_point deadline,
-                     bool replyIsEnough = false) {
-    if (!found) {
-        return {};
-    }
-    std::optional<PingPlan> plan;
-    if (provider == Provider::GlobalCatalog || found->name == 0) {
-        plan = PingPlan{domain, provider, replyIsEnough};
-    }
-    return Race(std::move(found->servers), timeouts, deadline, std::move(plan));
-}
-
-// The forest of the host's domain, as a domain controller of it says: in its answer to a ping,
-// else in its root entry.
-std::optional<std::string> ForestOf(const std::string& domain, const ServerTimeouts& timeouts,
-                                    Clock::time_point deadline) {
+// The forest of a domain, as one of its domain controllers says: in its answer to a ping (when
+// they are Active Directory's own records, and so pinged), else in its root entry.
+std::optional<std::string> ForestOf(const std::string& domain,
+                                    std::vector<ServerCandidate> controllers, bool pinged,
+                                    const ServerTimeouts& timeouts, Clock::time_point deadline) {
     const auto controller =
-        RaceFound(ServersFromSrv(SrvNamesFor(Provider::Ldap, domain), deadline), Provider::Ldap,
-                  domain, timeouts, deadline, /*replyIsEnough=*/true);
+        Race(std::move(controllers), timeouts, deadline,
+             pinged ? std::optional(PingPlan{domain, Provider::Ldap, /*replyIsEnough=*/true})
+                    : std::nullopt);
     if (controller.reply) {
         return controller.reply->dnsForestName; // a DNS name, or the reply would not have counted
     }
@@ -54,24 +41,58 @@ std::optional<std::string> ForestOf(const std::string& domain, const ServerTimeo
     return forest && IsDnsName(*forest) ? forest : std::nullopt;
 }
 
+// The SRV names asked of each domain, best first: the provider's; for a global catalog, the domain
+// controllers' after them, which name the forest when the domain registers no catalogs of its own
+// (catalogs are registered under the forest root only).
+std::vector<std::string> NamesToAsk(Provider provider, const std::string& domain) {
+    auto names = SrvNamesFor(provider, domain);
+    if (provider == Provider::GlobalCatalog) {
+        const auto controllers = SrvNamesFor(Provider::Ldap, domain);
+        names.insert(names.end(), controllers.begin(), controllers.end());
+    }
+    return names;
+}
+
 std::optional<RootDseEntry> LocateThroughDns(Provider provider, const ServerTimeouts& timeouts,
                                              Clock::time_point deadline) {
-    const auto domain = HostDnsDomain(deadline);
-    if (!domain) {
+    const auto domains = ClientDomains(deadline);
+    if (domains.empty()) {
         return std::nullopt;
     }
-    auto found = ServersFromSrv(SrvNamesFor(provider, *domain), deadline);
-    if (provider == Provider::Ldap || found) {
-        return RaceFound(std::move(found), provider, *domain, timeouts, deadline).entry;
+    // Every domain's names at once: the first domain, in order, whose records answer wins.
+    std::vector<std::string> names;
+    for (const auto& domain : domains) {
+        const auto own = NamesToAsk(provider, domain);
+        names.insert(names.end(), own.begin(), own.end());
     }
-    // Catalogs are registered under the forest root only; a domain controller of this domain
-    // names it.
-    const auto forest = ForestOf(*domain, timeouts, deadline);
-    if (!forest || AsciiLowerCase(*forest) == AsciiLowerCase(*domain)) {
+    auto found = ServersFromSrv(names, deadline);
+    if (!found) {
         return std::nullopt;
     }
-    return RaceFound(ServersFromSrv(SrvNamesFor(Provider::GlobalCatalog, *forest), deadline),
-                     Provider::GlobalCatalog, *forest, timeouts, deadline)
+    const std::size_t namesPerDomain = names.size() / domains.size();
+    const std::string& domain = domains[found->name / namesPerDomain];
+    const std::size_t name = found->name % namesPerDomain;
+    // The provider's own records. Those of Active Directory (all but "_ldap._tcp.<domain>", which
+    // any LDAP server may stand in) name domain controllers, pinged first as the Windows locator
+    // pings them.
+    const std::size_t ownNames = SrvNamesFor(provider, domain).size();
+    if (name < ownNames) {
+        const bool pinged = provider == Provider::GlobalCatalog || name == 0;
+        return Race(std::move(found->servers), timeouts, deadline,
+                    pinged ? std::optional(PingPlan{domain, provider}) : std::nullopt)
+            .entry;
+    }
+    const auto forest =
+        ForestOf(domain, std::move(found->servers), name == ownNames, timeouts, deadline);
+    if (!forest || AsciiLowerCase(*forest) == AsciiLowerCase(domain)) {
+        return std::nullopt;
+    }
+    auto catalogs = ServersFromSrv(SrvNamesFor(Provider::GlobalCatalog, *forest), deadline);
+    if (!catalogs) {
+        return std::nullopt;
+    }
+    return Race(std::move(catalogs->servers), timeouts, deadline,
+                PingPlan{*forest, Provider::GlobalCatalog})
         .entry;
 }
 

@@ -41,6 +41,10 @@ const std::string kSiteB =
 const std::string kCatalog =
     SrvHost("_ldap._tcp.gc._msdcs.quindral.test", "gc1.quindral.test", 3268, 0);
 
+// What `realm join` writes into krb5.conf.
+const std::string kRealm =
+    "[libdefaults]\n\tdefault_realm = QUINDRAL.TEST\n\tdns_lookup_realm = false\n";
+
 // dc1 answers a ping from SiteB as the DC of another site; dc2 as the site's own.
 ScriptedPing::Responder Dc1(Answer answer) {
     return {"127.0.0.10", answer,
@@ -55,6 +59,7 @@ struct RouteCase {
     const char* name;
     const char* hostName = "ws1.quindral.test";
     std::string resolvExtra = "";
+    std::string krb5Conf = "";
     std::string records = kDomainControllers;
     std::vector<ScriptedPing::Responder> pings = {};
     const char* provider = "LDAP";
@@ -72,6 +77,18 @@ const RouteCase kRoutes[] = {
     {.name = "BetterRecordFromTheResolversSearchDomain",
      .hostName = "client",
      .resolvExtra = "search quindral.test\n"},
+    {.name = "DomainFromTheResolversDomainLine",
+     .hostName = "client",
+     .resolvExtra = "domain quindral.test\n"},
+    // The domain a host is joined to, whose name lives in another zone.
+    {.name = "JoinedRealmInAnotherZoneThanTheHostsName",
+     .hostName = "ws1.corp.other.test",
+     .krb5Conf = kRealm},
+    {.name = "DomainSecondInTheSearchList",
+     .hostName = "ws1.corp.other.test",
+     .resolvExtra = "search corp.other.test quindral.test\n"},
+    {.name = "RealmWithoutRecordsThenTheHostsDomain",
+     .krb5Conf = "[libdefaults]\n\tdefault_realm = NOWHERE.TEST\n"},
     {.name = "CatalogFromItsRecords",
      .records = kDomainControllers + kCatalog,
      .provider = "GC",
@@ -119,7 +136,7 @@ TEST_P(RouteTest, ReportOfTheServerTheLocatorChooses) {
     const auto& param = GetParam();
     const std::string hostName = param.hostName;
     TestHost host(hostName, kResolvConf + param.resolvExtra,
-                  "127.0.0.1 localhost\n127.0.1.1 " + hostName + "\n");
+                  "127.0.0.1 localhost\n127.0.1.1 " + hostName + "\n", param.krb5Conf);
     DnsmasqServer dns(kHosts + param.records);
     const SlapdServer servers[] = {SlapdServer({"127.0.0.10", {389}, "ad-ldap.ldif"}),
                                    SlapdServer({"127.0.0.11", {389}, "ad-ldap-siteb.ldif"}),

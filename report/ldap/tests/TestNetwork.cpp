@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <net/if.h>
@@ -79,13 +80,18 @@ bool InPrivateNetwork() {
 }
 
 TestHost::TestHost(const std::string& hostName, const std::string& resolvConf,
-                   const std::string& hosts) {
+                   const std::string& hosts, const std::string& krb5Conf) {
     if (::sethostname(hostName.data(), hostName.size()) != 0) {
         throw std::runtime_error("cannot set the host name");
     }
     std::ofstream(dir_.path() / "resolv.conf") << resolvConf;
     std::ofstream(dir_.path() / "hosts") << hosts;
     std::ofstream(dir_.path() / "empty");
+    std::ofstream(dir_.path() / "krb5.conf") << krb5Conf;
+    if (const char* previous = std::getenv("KRB5_CONFIG")) {
+        krb5Config_ = previous;
+    }
+    ::setenv("KRB5_CONFIG", (dir_.path() / "krb5.conf").c_str(), 1);
     BindOver(dir_.path() / "resolv.conf", "/etc/resolv.conf");
     BindOver(dir_.path() / "hosts", "/etc/hosts");
     if (std::filesystem::exists("/etc/ldap/ldap.conf")) {
@@ -94,6 +100,11 @@ TestHost::TestHost(const std::string& hostName, const std::string& resolvConf,
 }
 
 TestHost::~TestHost() {
+    if (krb5Config_) {
+        ::setenv("KRB5_CONFIG", krb5Config_->c_str(), 1);
+    } else {
+        ::unsetenv("KRB5_CONFIG");
+    }
     ::umount2("/etc/ldap/ldap.conf", MNT_DETACH);
     ::umount2("/etc/hosts", MNT_DETACH);
     ::umount2("/etc/resolv.conf", MNT_DETACH);

@@ -2,6 +2,7 @@
 
 #include "TempDirectory.h"
 
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -16,17 +17,19 @@ bool EnterPrivateNetwork();
 bool InPrivateNetwork();
 
 // The client host as one test sees it, inside the private network: its host name, the
-// resolv.conf and hosts files, and no OpenLDAP client configuration. Put back when it goes.
+// resolv.conf and hosts files, its Kerberos configuration (none unless given: KRB5_CONFIG names a
+// file of its own) and no OpenLDAP client configuration. Put back when it goes.
 class TestHost {
 public:
     TestHost(const std::string& hostName, const std::string& resolvConf,
-             const std::string& hosts = "127.0.0.1 localhost\n");
+             const std::string& hosts = "127.0.0.1 localhost\n", const std::string& krb5Conf = "");
     ~TestHost();
     TestHost(const TestHost&) = delete;
     TestHost& operator=(const TestHost&) = delete;
 
 private:
     TempDirectory dir_;
+    std::optional<std::string> krb5Config_; // the variable as it was
 };
 
 // A real dnsmasq on 127.0.0.53:53 serving the records of its configuration lines, stopped by PID.
