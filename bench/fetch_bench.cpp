@@ -4,8 +4,10 @@
 // private network (its own user namespace when not run as root), where the benchmark starts its
 // own slapd, dnsmasq and hung servers.
 
+#include "BerBuilder.h"
 #include "ClientConfiguration.h"
 #include "FakeDirectory.h"
+#include "ProcessMemory.h"
 #include "ScriptedDns.h"
 #include "ScriptedPing.h"
 #include "ScriptedServer.h"
@@ -23,6 +25,7 @@
 #include <QPushButton>
 #include <benchmark/benchmark.h>
 #include <csignal>
+#include <cstdlib>
 #include <ldap.h>
 #include <memory>
 #include <sys/resource.h>
@@ -287,11 +290,88 @@ BENCHMARK(DomainControllersPinged)
 BENCHMARK(DomainControllersPinged)
     ->ArgNames({"silent", "siteDcSilent", "pings"})
     ->Args({3, 0, 1})
+    ->Args({8, 0, 1})
     ->Args({3, 0, 2})
     ->Args({0, 1, 1})
     ->Args({0, 0, 0})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+
+// A server that answers the search with root entries for ever: with state.range(0) 0 none (a
+// healthy click), 1 alone (NETWORK_TIMEOUT 2, TIMEOUT 3), 2 ahead of a live one. Besides the time,
+// how much the process's peak resident memory grew over the clicks, in MiB (a few clicks only: the
+// streaming server's own threads, one a connection, are in the same process).
+void StreamingServer(benchmark::State& state) {
+    const auto streaming = state.range(0);
+    const std::string entry = RootDseEntryMessage(1, {{"dnsHostName", {"dc1.quindral.test"}}});
+    std::string burst;
+    for (int i = 0; i < 256; ++i) {
+        burst += entry;
+    }
+    const auto stream = std::make_unique<ScriptedServer>(
+        RandomLoopbackAddress(),
+        Streaming([](int id) { return RootDseEntryMessage(id, {}); }, burst));
+    const std::string uris =
+        (streaming > 0 ? stream->Uri() + " " : "") + (streaming != 1 ? serverUri : "");
+    ClientConfiguration configuration(uris, streaming == 1 ? 2 : 0, streaming == 1 ? 3 : 0);
+    const long before = PeakResidentKib();
+    ResetPeakResidentMemory();
+    Clicks(state);
+    state.counters["peak_mib_growth"] =
+        static_cast<double>(std::max(0L, PeakResidentKib() - before)) / 1024;
+}
+BENCHMARK(StreamingServer)
+    ->ArgName("streaming")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(20)
+    ->Unit(benchmark::kMillisecond);
+
+// libldap's first use, in a process of its own (one click of the fetch probe, its start-up
+// included): with state.range(0) 1, the host's short name is in no hosts file and three
+// nameservers that never answer stand in resolv.conf with three search entries; with 0 the hosts
+// file names it. The configured server refuses at once; NETWORK_TIMEOUT 2, TIMEOUT 3.
+void SlowHostName(benchmark::State& state) {
+    const bool slow = state.range(0) == 1;
+    TestHost host("ws1",
+                  "nameserver 127.0.0.53\nnameserver 127.0.0.54\nnameserver 127.0.0.55\n"
+                  "search a.quindral.test b.quindral.test c.quindral.test\n",
+                  slow ? "127.0.0.1 localhost\n" : "127.0.0.1 localhost\n127.0.1.1 ws1\n");
+    const auto silent = [](const DnsQuery&, bool) { return std::nullopt; };
+    ScriptedDns first(silent, "127.0.0.53"), second(silent, "127.0.0.54"),
+        third(silent, "127.0.0.55");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(std::system(
+            "env -i PATH=/usr/bin:/bin LDAPURI=ldap://127.0.0.9:1 LDAPNETWORK_TIMEOUT=2 "
+            "LDAPTIMEOUT=3 " FETCH_PROBE " LDAP >/dev/null"));
+    }
+}
+BENCHMARK(SlowHostName)
+    ->ArgName("slow")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+// The domain a host belongs to, whose DC is found through _ldap._tcp.dc._msdcs.quindral.test:
+// state.range(0) 0, a host named in that domain; 1, one named in another zone and joined by its
+// Kerberos realm; 2, the same host without a realm, its search list naming the domain second.
+void JoinedDomain(benchmark::State& state) {
+    const auto how = state.range(0);
+    const std::string hostName = how == 0 ? "ws1.quindral.test" : "ws1.corp.other.test";
+    TestHost host(hostName,
+                  "nameserver 127.0.0.53\n" +
+                      std::string(how == 2 ? "search corp.other.test quindral.test\n" : ""),
+                  "127.0.0.1 localhost\n127.0.1.1 " + hostName + "\n",
+                  how == 1 ? "[libdefaults]\n\tdefault_realm = QUINDRAL.TEST\n" : "");
+    DnsmasqServer dns("host-record=dc1.quindral.test,127.0.5.1\n"
+                      "srv-host=_ldap._tcp.dc._msdcs.quindral.test,dc1.quindral.test,389,0,100\n");
+    SlapdServer dc({"127.0.5.1", {389}, "ad-ldap.ldif"});
+    ClientConfiguration configuration("");
+    Clicks(state);
+}
+BENCHMARK(JoinedDomain)->ArgName("how")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
 // A resolver that never answers, with the default timeouts (resolv.conf: 5 s, 2 attempts).
 void SilentResolver(benchmark::State& state) {
@@ -369,7 +449,7 @@ int main(int argc, char** argv) {
     } else if (!privateNetwork) {
         benchmark::SetBenchmarkFilter(
             "-(HungServersFirst|SilentResolver|HungTlsFirst|BareLdapsSearch|LdapsClick|"
-            "DomainControllersPinged)");
+            "DomainControllersPinged|SlowHostName|JoinedDomain)");
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

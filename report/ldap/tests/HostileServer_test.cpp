@@ -4,11 +4,11 @@
 
 #include "BerBuilder.h"
 #include "LdapTestSupport.h"
+#include "ProcessMemory.h"
 #include "ScriptedServer.h"
 #include "TestCertificates.h"
 
 #include <chrono>
-#include <fstream>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -16,19 +16,6 @@ namespace quindral::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The message ID of a request whose ID fits one byte, as a fresh connection's first one does.
-int MessageIdOf(const std::string& request) {
-    std::size_t at = 1;
-    if (request.size() < 2) {
-        return 1;
-    }
-    const auto length = static_cast<unsigned char>(request[at]);
-    at += (length & 0x80) ? 1 + (length & 0x7F) : 1;
-    return at + 2 < request.size() && request[at] == 0x02
-               ? static_cast<unsigned char>(request[at + 2])
-               : 1;
-}
 
 class HostileServerTest : public ::testing::Test {
 protected:
@@ -146,17 +133,6 @@ TEST_F(HostileServerTest, MebibyteValueAndAHundredThousandValuesArriveWhole) {
     EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1 + 1 + 1 + 100000 + 1);
 }
 
-// The process's resident memory at its peak since the last reset, in KiB.
-long PeakResidentKib() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with("VmHWM:")) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return -1;
-}
-
 // Servers that answer the search and never stop sending: what they send first, then what they
 // repeat for as long as the client reads.
 struct StreamingCase {
@@ -196,16 +172,9 @@ class StreamingServerTest : public HostileServerTest,
 TEST_P(StreamingServerTest, FailedBindByTheDeadlineAndMemoryStaysFlat) {
     const auto& param = GetParam();
     const long before = PeakResidentKib();
-    std::ofstream("/proc/self/clear_refs") << "5"; // the peak starts again from here
-    const std::string report = RunAgainst(
-        [&param](int fd, const auto& stopping) {
-            if (!WriteAll(fd, param.first(MessageIdOf(ReadRequest(fd, stopping))))) {
-                return;
-            }
-            while (!stopping() && WriteAll(fd, param.repeated)) {
-            }
-        },
-        /*searchTimeout=*/3, param.tls);
+    ResetPeakResidentMemory();
+    const std::string report =
+        RunAgainst(Streaming(param.first, param.repeated), /*searchTimeout=*/3, param.tls);
     EXPECT_EQ(report, kFailedBindReport);
     // The server fails at its second entry, or at a length no root entry has: at once, not at the
     // search's timeout (3 s), let alone the click's deadline (5 s).

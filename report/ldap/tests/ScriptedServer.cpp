@@ -193,6 +193,29 @@ std::string ReadRequest(int fd, const std::function<bool()>& stopping) {
     return bytes;
 }
 
+int MessageIdOf(const std::string& request) {
+    std::size_t at = 1;
+    if (request.size() < 2) {
+        return 1;
+    }
+    const auto length = static_cast<unsigned char>(request[at]);
+    at += (length & 0x80) ? 1 + (length & 0x7F) : 1;
+    return at + 2 < request.size() && request[at] == 0x02
+               ? static_cast<unsigned char>(request[at + 2])
+               : 1;
+}
+
+ScriptedServer::Handler Streaming(std::function<std::string(int messageId)> first,
+                                  std::string repeated) {
+    return [first, repeated](int fd, const std::function<bool()>& stopping) {
+        if (!WriteAll(fd, first(MessageIdOf(ReadRequest(fd, stopping))))) {
+            return;
+        }
+        while (!stopping() && WriteAll(fd, repeated)) {
+        }
+    };
+}
+
 std::unique_ptr<ScriptedServer> SilentServer(const std::string& address, int port) {
     return std::make_unique<ScriptedServer>(
         address,

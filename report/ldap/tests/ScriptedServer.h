@@ -65,6 +65,14 @@ std::unique_ptr<ScriptedServer> SilentServer(const std::string& address, int por
 // turns true. Returns the bytes read.
 std::string ReadRequest(int fd, const std::function<bool()>& stopping);
 
+// The message ID of a request whose ID fits one byte, as a fresh connection's first one does.
+int MessageIdOf(const std::string& request);
+
+// A server that reads the request, answers with first(its message ID), then sends the repeated
+// bytes for as long as the client takes them: a server that never stops sending.
+ScriptedServer::Handler Streaming(std::function<std::string(int messageId)> first,
+                                  std::string repeated);
+
 // Writes all the bytes; false when the peer went away.
 bool WriteAll(int fd, const std::string& bytes);
 
