@@ -26,7 +26,7 @@ void RaceSchedule::AddressesAnswered(std::size_t server,
 }
 
 void RaceSchedule::PingReplied(std::size_t server, NetlogonReply reply) {
-    PingGone(server);
+    PingEnded(server);
     if (decidedAt_) {
         return;
     }
@@ -42,8 +42,11 @@ void RaceSchedule::PingReplied(std::size_t server, NetlogonReply reply) {
 }
 
 void RaceSchedule::PingGone(std::size_t server) {
+    PingEnded(server);
+}
+
+void RaceSchedule::PingEnded(std::size_t server) {
     servers_[server].pingsUnderWay = std::max(0, servers_[server].pingsUnderWay - 1);
-    pingsUnderWay_ = std::max(0, pingsUnderWay_ - 1);
 }
 
 void RaceSchedule::TryFailed(std::size_t) {
@@ -91,7 +94,6 @@ void RaceSchedule::Turn() {
 void RaceSchedule::Decide(NetlogonReply reply, Clock::time_point now) {
     decidedAt_ = now;
     starts_.StopPings();
-    pingsUnderWay_ = 0;
     for (std::size_t i = 0; i < servers_.size(); ++i) {
         servers_[i].pingsUnderWay = 0;
     }
@@ -144,7 +146,6 @@ void RaceSchedule::StartPings(Clock::time_point now) {
             const sockaddr_storage& address = server.addresses[server.nextPing++];
             if (starts_.Ping(index, address)) {
                 ++server.pingsUnderWay;
-                ++pingsUnderWay_;
                 firstPingAt_ = firstPingAt_.value_or(now);
             }
         }

@@ -87,6 +87,7 @@ public:
 private:
     enum class SiteLookup { None, UnderWay, Answered };
 
+    void PingEnded(std::size_t server);
     void Decide(NetlogonReply reply, Clock::time_point now);
     void StartLookups();
     void StartPings(Clock::time_point now);
@@ -108,7 +109,6 @@ private:
     std::vector<std::size_t> unfit_;     // servers that answered, but cannot serve
     std::vector<std::size_t> siteServers_;
     std::optional<NetlogonReply> pendingDecision_; // the first usable reply since the last turn
-    int pingsUnderWay_ = 0;
     int triesUnderWay_ = 0;
     bool connecting_ = false; // connections have begun
     SiteLookup siteLookup_ = SiteLookup::None;
