@@ -282,15 +282,16 @@ void DomainControllersPinged(benchmark::State& state) {
     ClientConfiguration configuration("");
     Clicks(state);
 }
+// Clicks that silent DCs do not hold up run as often as the healthy one, for a fair ratio.
 BENCHMARK(DomainControllersPinged)
     ->ArgNames({"silent", "siteDcSilent", "pings"})
     ->Args({0, 0, 1})
     ->Args({0, 0, 2})
+    ->Args({3, 0, 1})
+    ->Args({8, 0, 1})
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(DomainControllersPinged)
     ->ArgNames({"silent", "siteDcSilent", "pings"})
-    ->Args({3, 0, 1})
-    ->Args({8, 0, 1})
     ->Args({3, 0, 2})
     ->Args({0, 1, 1})
     ->Args({0, 0, 0})
