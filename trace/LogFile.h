@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 namespace quindral {
@@ -20,7 +21,8 @@ std::filesystem::path LogFilePath();
 
 // The log file opened for appending, for the length of one trace call. Each line goes to the file
 // in one write, so a line is either whole in the file or not there at all: a write that the disk
-// cannot take completely is taken back, and lines from two programs never mix.
+// cannot take completely is taken back, and lines from two programs never mix. Only a regular file
+// is opened: a pipe, device, socket or folder where the log belongs fails the open, at once.
 class LogFile {
 public:
     LogFile() = default;
@@ -28,14 +30,27 @@ public:
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
-    // Opens the file for appending, creating it when absent. Throws on failure.
+    // Opens the file for appending, creating it when absent. Never waits on whatever is there.
+    // Throws on failure, and when what is there is not a regular file.
     void Open(const std::filesystem::path& path);
     // Appends text in the narrow code page, then CR LF. Throws on failure or when not open.
     void WriteLine(std::string_view utf8Text);
+    // Appends text as WriteLine does, at the start of a line: when the file does not end in CR LF
+    // (a program killed in the middle of a line), the cut line is ended first, in the same write,
+    // and its text stays. Where the file cannot be read, the line is appended as it is.
+    void WriteLineOfItsOwn(std::string_view utf8Text);
     // Closes the file. Throws when it was not open or the close failed.
     void Close();
 
 private:
+    // What ends the file's last line when it was cut: nothing when it ends a line already (or the
+    // file is empty or cannot be read), LF after a lone CR, else CR LF.
+    std::string_view CutLineEnding();
+    // The file's last byte; nothing when it is empty. Throws when the file cannot be read.
+    std::optional<char> LastByte();
+    // One write: the prefix, text in the narrow code page, then CR LF.
+    void Write(std::string_view prefix, std::string_view utf8Text);
+
 #ifdef _WIN32
     void* handle_ = nullptr;
     std::filesystem::path path_;

@@ -14,7 +14,9 @@ void TraceSink::LogTrace(std::string_view message, bool newRun) noexcept {
     RunStep([&] { file.Open(logFile_); });
     if (newRun) {
         RunStep([&] { pane_.SetText(std::string()); });
-        RunStep([&] { file.WriteLine(kRunSeparator); });
+        // A run starts on a line of its own, also after a run that was killed mid-line, so the
+        // log can always be split into runs at its separator lines.
+        RunStep([&] { file.WriteLineOfItsOwn(kRunSeparator); });
     } else {
         RunStep([&] { pane_.AppendLine(std::string(message)); });
         RunStep([&] { file.WriteLine(message); });

@@ -28,16 +28,15 @@ std::string LineOf(char fill, int number) {
 }
 
 // True when every CR LF-ended line of the file is one that LineOf made; counts them by fill. With
-// cutLastLine, the file may end in the first bytes of one more such line.
+// cutLastLine, the file may end in the first bytes of the line that the one writer would have
+// written next, cut anywhere: in its number, after its colon, between its CR and its LF.
 bool AllLinesWhole(const std::string& log, std::map<char, int>& counts, bool cutLastLine = false) {
     std::size_t at = 0;
     while (at < log.size()) {
         const std::size_t end = log.find("\r\n", at);
         if (end == std::string::npos) {
             const std::string rest = log.substr(at);
-            const std::size_t colon = rest.find(':');
-            return cutLastLine && colon != std::string::npos &&
-                   LineOf(rest[0], std::stoi(rest.substr(1, colon - 1))).starts_with(rest);
+            return cutLastLine && (LineOf(rest[0], counts[rest[0]]) + "\r\n").starts_with(rest);
         }
         const std::string line = log.substr(at, end - at);
         const char fill = line.empty() ? '?' : line[0];

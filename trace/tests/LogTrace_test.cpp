@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
+#include <fstream>
+#include <functional>
 #include <stdexcept>
 
 namespace quindral {
@@ -81,6 +85,28 @@ TEST_F(LogTraceTest, ExistingLogIsAppendedToNeverTruncated) {
     EXPECT_EQ(Log(), kSeparatorLine + "from an earlier start\r\n" + kSeparatorLine);
 }
 
+// A run killed in the middle of a line leaves it cut; the next run ends that line, keeping its
+// text, so that its separator starts a line of its own.
+TEST_F(LogTraceTest, NewRunStartsOnALineOfItsOwnAfterACutLine) {
+    const struct {
+        std::string before;
+        std::string ended;
+    } kCases[] = {
+        {"", ""},
+        {"k7:kkk\r\n", "k7:kkk\r\n"},
+        {"k7:kk", "k7:kk\r\n"},
+        {"k7", "k7\r\n"},
+        {"k7:kkk\r", "k7:kkk\r\n"},
+        {"edited elsewhere\n", "edited elsewhere\n"},
+    };
+    for (const auto& c : kCases) {
+        std::ofstream(sink.LogFilePath(), std::ios::binary | std::ios::trunc) << c.before;
+        sink.LogTrace("", true);
+        sink.LogTrace("line", false);
+        EXPECT_EQ(Log(), c.ended + kSeparatorLine + "line\r\n") << c.before;
+    }
+}
+
 TEST_F(LogTraceTest, UnwritableLogStillUpdatesThePane) {
     TraceSink nowhere(pane, LogFilePathIn(dir.path() / "missing-directory"));
     nowhere.LogTrace("", true);
@@ -120,6 +146,45 @@ TEST_F(LogTraceTest, ReadOnlyDirectoryCreatesNoLog) {
         return;
     }
     EXPECT_TRUE(traceTwoLines());
+}
+
+// Only a regular file is written to: whatever else stands where the log belongs gets no line,
+// and no call waits on it. The calls run in a child that an alarm ends if one blocks.
+TEST_F(LogTraceTest, LogThatIsNoRegularFileLeavesThePaneItsLinesAtOnce) {
+    const auto log = sink.LogFilePath();
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        bool reader;
+    } kCases[] = {
+        {"fifo", [&] { ASSERT_EQ(::mkfifo(log.c_str(), 0666), 0); }, false},
+        {"fifo with a reader", [&] { ASSERT_EQ(::mkfifo(log.c_str(), 0666), 0); }, true},
+        {"device", [&] { std::filesystem::create_symlink("/dev/null", log); }, false},
+        {"folder", [&] { std::filesystem::create_directory(log); }, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(log);
+        c.make();
+        const int reader = c.reader ? ::open(log.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::alarm(5);
+            sink.LogTrace("", true);
+            sink.LogTrace("pane only", false);
+            ::_exit(pane.Text() == "pane only\r\n" ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status)) << "a trace call blocked";
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "the pane missed its line";
+        if (reader >= 0) {
+            char byte = 0;
+            EXPECT_NE(::read(reader, &byte, 1), 1) << "a line went into the pipe";
+            ::close(reader);
+        }
+    }
 }
 #else
 // A folder's read-only attribute does not stop Windows from creating files in it, and Wine run as

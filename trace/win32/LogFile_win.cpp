@@ -40,23 +40,60 @@ LogFile::~LogFile() {
 }
 
 void LogFile::Open(const std::filesystem::path& path) {
-    // FILE_APPEND_DATA alone: every write lands at the end of the file, even when another program
-    // appends too. Others may read and write the file meanwhile, as they could with any log.
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end of the file, even
+    // when another program appends too. Others may read and write the file meanwhile, as they
+    // could with any log. Read access too, where the file and its other users allow it, to see
+    // whether its last line was cut.
+    constexpr DWORD kAppend = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
+    const auto open = [&](DWORD access) {
+        return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE file = open(kAppend | FILE_READ_DATA);
+    if (file == INVALID_HANDLE_VALUE &&
+        (GetLastError() == ERROR_ACCESS_DENIED || GetLastError() == ERROR_SHARING_VIOLATION)) {
+        file = open(kAppend);
+    }
     if (file == INVALID_HANDLE_VALUE) {
         ThrowLastError("open log file");
+    }
+    // A folder there cannot be opened at all; a pipe, console or other device reached through
+    // a link is opened, and refused here.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        throw std::system_error(ERROR_INVALID_FUNCTION, std::system_category(),
+                                "log file not a regular file");
     }
     handle_ = file;
     path_ = path;
 }
 
-void LogFile::WriteLine(std::string_view utf8Text) {
+std::optional<char> LogFile::LastByte() {
+    LARGE_INTEGER size{};
+    if (handle_ == nullptr || !GetFileSizeEx(handle_, &size)) {
+        ThrowLastError("log file size");
+    }
+    if (size.QuadPart == 0) {
+        return std::nullopt;
+    }
+    const LONGLONG at = size.QuadPart - 1;
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at & 0xFFFFFFFF);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    char last = 0;
+    DWORD got = 0;
+    if (!ReadFile(handle_, &last, 1, &got, &where) || got != 1) {
+        ThrowLastError("read log file");
+    }
+    return last;
+}
+
+void LogFile::Write(std::string_view prefix, std::string_view utf8Text) {
     if (handle_ == nullptr) {
         throw std::system_error(ERROR_INVALID_HANDLE, std::system_category(), "log file not open");
     }
-    std::string line = AnsiFromUtf8(utf8Text);
+    std::string line(prefix);
+    line += AnsiFromUtf8(utf8Text);
     line += "\r\n";
     LARGE_INTEGER before{};
     const bool knowSize = GetFileSizeEx(handle_, &before) != 0;
