@@ -1,6 +1,8 @@
 #include "LibldapFirstUse.h"
 
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <ldap.h>
 #include <mutex>
 #include <resolv.h>
@@ -18,12 +20,32 @@ struct FirstUse {
     std::mutex mutex;
     std::condition_variable changed;
     bool complete = false;
+    std::thread thread;
 };
 
-// Never destroyed: the thread may still be at work when the program ends.
+// Never destroyed: the end of the program decides what becomes of the thread.
 FirstUse& State() {
     static auto* state = new FirstUse;
     return *state;
+}
+
+// How long the program's end waits for a first use still at work.
+constexpr auto kEndWait = std::chrono::seconds(1);
+
+// Runs when the program ends, before any library's own destructor: libldap's frees the very
+// configuration and host name that the first use may still be making, and ends TLS beneath it.
+// So the end waits for the first use and joins its thread; should it still be at work (a hosts
+// source that hangs), the process ends here with its status, its output flushed, and no
+// destructor runs beside the thread.
+void EndFirstUse(int status, void*) {
+    FirstUse& state = State();
+    std::unique_lock<std::mutex> lock(state.mutex);
+    if (!state.changed.wait_for(lock, kEndWait, [&] { return state.complete; })) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    lock.unlock();
+    state.thread.join();
 }
 
 // libldap's initialisation looks up this host's own name through the system resolver, which
@@ -46,13 +68,16 @@ void Initialise() {
 void StartLibldapFirstUse() {
     static std::once_flag started;
     std::call_once(started, [] {
-        std::thread([] {
+        FirstUse& state = State();
+        state.thread = std::thread([&state] {
             Initialise();
-            FirstUse& state = State();
             const std::lock_guard<std::mutex> lock(state.mutex);
             state.complete = true;
             state.changed.notify_all();
-        }).detach();
+        });
+        // Handlers run in the reverse order of their registration, and libldap's destructor runs
+        // after them all: this one runs before it.
+        on_exit(EndFirstUse, nullptr);
     });
 }
 

@@ -5,8 +5,13 @@
 #include "LdapTestSupport.h"
 #include "ScriptedServer.h"
 
+#include <atomic>
 #include <chrono>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 
 namespace quindral::testing {
 namespace {
@@ -54,6 +59,57 @@ TEST(ConfiguredTimeout, NetworkTimeoutFromLdapConfWins) {
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(report, kFailedBindReport);
     EXPECT_LT(took, std::chrono::seconds(4)); // the default would be 5 s
+}
+
+// The program started and ended at once, again and again: libldap's first use, still at work on a
+// thread of its own when the program ends, must never meet libldap's own end (a double free at
+// worst, a leak under the sanitizers).
+TEST(FirstUseAtTheEnd, ProgramThatEndsAtOnceEndsCleanly) {
+    for (int start = 0; start < 60; ++start) {
+        int status = -1;
+        const std::string report = Probe("LDAPNOINIT=1", "NoSuchProvider", &status);
+        ASSERT_EQ(report, kFailedBindReport) << "start " << start;
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "start " << start << ", wait status " << status;
+    }
+}
+
+// A first use that is still at work when the program's work is done: its configuration file is a
+// FIFO, which a writer opens 0.3 s after the start (or never). The program must end only after
+// it, when it comes within a second, and otherwise a second after its work; with its status and
+// all its output either way.
+TEST(FirstUseAtTheEnd, ProgramEndsAfterAFirstUseStillAtWork) {
+    for (const bool written : {true, false}) {
+        SCOPED_TRACE(written ? "configuration written after 0.3 s" : "configuration never written");
+        TempDirectory dir;
+        const auto fifo = dir.path() / "ldap.conf";
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        std::atomic<bool> ended{false};
+        std::atomic<bool> reached{false};
+        std::thread writer([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            while (written && !ended) {
+                // Opens only while the probe, still running, reads the FIFO.
+                const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) {
+                    reached = ::write(fd, "TIMEOUT 3\n", 10) == 10;
+                    ::close(fd);
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        int status = -1;
+        const auto start = std::chrono::steady_clock::now();
+        const std::string report = Probe("LDAPCONF=" + fifo.string(), "NoSuchProvider", &status);
+        const auto took = std::chrono::steady_clock::now() - start;
+        ended = true;
+        writer.join();
+        EXPECT_EQ(report, kFailedBindReport);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+        EXPECT_EQ(reached, written) << "the program ended before libldap's first use";
+        EXPECT_LT(took, std::chrono::seconds(4));
+    }
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <ldap.h>
 #include <sys/time.h>
@@ -83,12 +84,18 @@ inline const std::string kAdGcReport = Lines({
 });
 
 // Runs one click of the fetch probe, a process of its own (libldap reads its configuration once per
-// process), with a clean environment: no HOME (so no ldaprc) and only the given variables. What
-// it reported.
-inline std::string Probe(const std::string& environment, const std::string& provider) {
+// process), with a clean environment: no HOME (so no ldaprc) and only the given variables, and the
+// sanitizers' options where this process has them. What it reported, and its wait status.
+inline std::string Probe(const std::string& environment, const std::string& provider,
+                         int* status = nullptr) {
     std::string output;
-    const std::string command =
-        "env -i PATH=/usr/bin:/bin " + environment + " " FETCH_PROBE " " + provider;
+    std::string command = "env -i PATH=/usr/bin:/bin ";
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        if (const char* value = std::getenv(name)) {
+            command += std::string(name) + "='" + value + "' ";
+        }
+    }
+    command += environment + " " FETCH_PROBE " " + provider;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) {
         return output;
@@ -97,7 +104,10 @@ inline std::string Probe(const std::string& environment, const std::string& prov
     for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
         output.append(buffer, got);
     }
-    ::pclose(pipe);
+    const int ended = ::pclose(pipe);
+    if (status != nullptr) {
+        *status = ended;
+    }
     return output;
 }
 
