@@ -171,8 +171,10 @@ class StreamingServerTest : public HostileServerTest,
 
 TEST_P(StreamingServerTest, FailedBindByTheDeadlineAndMemoryStaysFlat) {
     const auto& param = GetParam();
-    const long before = PeakResidentKib();
-    ResetPeakResidentMemory();
+    // A healthy click of the same kind first: libldap's, GnuTLS's and the allocator's first costs
+    // are then paid, and what is measured is what the stream costs.
+    RunAgainst(Replying({{"dnsHostName", {"dc1.quindral.test"}}}), 3, param.tls);
+    const long before = ResetPeakResidentMemory();
     const std::string report =
         RunAgainst(Streaming(param.first, param.repeated), /*searchTimeout=*/3, param.tls);
     EXPECT_EQ(report, kFailedBindReport);
