@@ -1,7 +1,7 @@
 // libFuzzer target: the LDAP ping's reply as a domain controller, or anyone on the network, may
 // send it. Invariants: a reply decodes only with an opcode that counts and names that fit a DNS
-// name; a site name goes into a DNS query only as one clean label, and a forest's name only as a
-// DNS name; and a datagram never decodes to anything but what its own Netlogon value decodes to.
+// name; a site name goes into a DNS query only as one clean label; and a datagram never decodes to
+// anything but what its own Netlogon value decodes to.
 
 #include "BerBuilder.h"
 #include "report/ldap/ActiveDirectoryRecords.h"
@@ -39,10 +39,6 @@ void CheckReply(const quindral::NetlogonReply& reply) {
         Require(quindral::IsSiteLabel(*site));
         Require(site->find('.') == std::string::npos && site->size() <= 63);
         Require((reply.flags & quindral::kDsClosestFlag) == 0);
-    }
-    const quindral::PingPlan catalog{reply.dnsForestName, quindral::Provider::GlobalCatalog};
-    if (quindral::IsUsableReply(reply, catalog)) {
-        Require(quindral::IsDnsName(reply.dnsForestName));
     }
 }
 
