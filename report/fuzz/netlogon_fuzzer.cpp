@@ -4,9 +4,9 @@
 // anything but what its own Netlogon value decodes to.
 
 #include "BerBuilder.h"
-#include "report/ldap/ActiveDirectoryRecords.h"
-#include "report/ldap/LdapPing.h"
-#include "report/ldap/SiteSelection.h"
+#include "report/ldap/activedirectory/ActiveDirectoryRecords.h"
+#include "report/ldap/activedirectory/LdapPing.h"
+#include "report/ldap/activedirectory/SiteSelection.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // the targets. Every record kept must have a real target, and the order must hold exactly the
 // records parsed, lowest priority first.
 
-#include "report/ldap/DnsSrv.h"
+#include "report/ldap/plumbing/DnsSrv.h"
 
 #include <algorithm>
 #include <cstdlib>

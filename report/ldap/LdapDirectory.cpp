@@ -1,8 +1,8 @@
-#include "LdapDirectory.h"
+#include "report/ldap/LdapDirectory.h"
 
-#include "LibldapFirstUse.h"
-#include "RootDseReader.h"
-#include "ServerLocator.h"
+#include "report/ldap/ServerLocator.h"
+#include "report/ldap/libldap/LibldapFirstUse.h"
+#include "report/ldap/libldap/RootDseSearch.h"
 
 namespace quindral {
 

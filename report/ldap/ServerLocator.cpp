@@ -1,12 +1,12 @@
-#include "ServerLocator.h"
+#include "report/ldap/ServerLocator.h"
 
-#include "ActiveDirectoryRecords.h"
-#include "ClientDomains.h"
-#include "DnsDiscovery.h"
-#include "LdapConfiguration.h"
-#include "LibldapFirstUse.h"
-#include "RootDseRace.h"
-#include "Utf8Text.h"
+#include "report/ldap/activedirectory/ActiveDirectoryRecords.h"
+#include "report/ldap/activedirectory/ClientDomains.h"
+#include "report/ldap/activedirectory/DnsDiscovery.h"
+#include "report/ldap/libldap/LdapConfiguration.h"
+#include "report/ldap/libldap/LibldapFirstUse.h"
+#include "report/ldap/plumbing/Utf8Text.h"
+#include "report/ldap/race/RootDseRace.h"
 
 namespace quindral {
 

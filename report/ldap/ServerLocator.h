@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Provider.h"
-#include "RootDseReader.h"
+#include "report/ldap/libldap/Provider.h"
+#include "report/ldap/libldap/RootDseSearch.h"
 
 #include <optional>
 #include <string_view>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "report/ldap/LibldapFirstUse.h"
+#include "report/ldap/libldap/LibldapFirstUse.h"
 
 #include <ldap.h>
 #include <string>

@@ -5,8 +5,8 @@
 #include "ScriptedPing.h"
 #include "SlapdServer.h"
 #include "TempDirectory.h"
-#include "report/ldap/LdapPing.h"
-#include "report/ldap/SiteSelection.h"
+#include "report/ldap/activedirectory/LdapPing.h"
+#include "report/ldap/activedirectory/SiteSelection.h"
 
 #include <algorithm>
 #include <memory>

@@ -1,12 +1,12 @@
 #include "ScriptedDns.h"
-#include "report/ldap/ClientDomains.h"
-#include "report/ldap/DnsDiscovery.h"
-#include "report/ldap/DnsSrv.h"
-#include "report/ldap/LdapConfiguration.h"
-#include "report/ldap/ServerCandidate.h"
 #include "report/ldap/ServerLocator.h"
-#include "report/ldap/SocketAddress.h"
-#include "report/ldap/Utf8Text.h"
+#include "report/ldap/activedirectory/ClientDomains.h"
+#include "report/ldap/activedirectory/DnsDiscovery.h"
+#include "report/ldap/libldap/LdapConfiguration.h"
+#include "report/ldap/libldap/ServerCandidate.h"
+#include "report/ldap/plumbing/DnsSrv.h"
+#include "report/ldap/plumbing/SocketAddress.h"
+#include "report/ldap/plumbing/Utf8Text.h"
 
 #include <functional>
 #include <gtest/gtest.h>

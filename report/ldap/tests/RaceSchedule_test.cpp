@@ -3,7 +3,7 @@
 // starts when, who wins and when the race is over.
 
 #include "ScriptedPing.h"
-#include "report/ldap/RaceSchedule.h"
+#include "report/ldap/race/RaceSchedule.h"
 
 #include <arpa/inet.h>
 #include <cstring>

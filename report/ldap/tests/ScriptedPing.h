@@ -1,6 +1,6 @@
 #pragma once
 
-#include "report/ldap/LdapPing.h"
+#include "report/ldap/activedirectory/LdapPing.h"
 
 #include <atomic>
 #include <chrono>

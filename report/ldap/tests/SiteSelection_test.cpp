@@ -2,8 +2,8 @@
 // out, as the race decides it.
 
 #include "ScriptedPing.h"
-#include "report/ldap/ActiveDirectoryRecords.h"
-#include "report/ldap/SiteSelection.h"
+#include "report/ldap/activedirectory/ActiveDirectoryRecords.h"
+#include "report/ldap/activedirectory/SiteSelection.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

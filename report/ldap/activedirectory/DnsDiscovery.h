@@ -1,0 +1,37 @@
+#pragma once
+
+#include "report/ldap/libldap/Provider.h"
+#include "report/ldap/libldap/ServerCandidate.h"
+#include "report/ldap/plumbing/AsyncResolver.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quindral {
+
+// Finding directory servers through DNS, as an Active Directory client does.
+
+// Asks the SRV names at once and settles on the first, in order of preference, that has records,
+// as soon as every better name has answered with none: settled(index, records) is called once,
+// with the records in the order to try them, or with names.size() and none when no name has any.
+// Nothing is called when the resolver goes first.
+void QueryPreferredSrv(AsyncResolver& resolver, const std::vector<std::string>& names,
+                       std::function<void(std::size_t, std::vector<SrvRecord>)> settled);
+
+// The servers that the first of the names with any SRV records lists, in the order to try them,
+// and which name that was; nothing when none has any by the deadline.
+struct SrvServers {
+    std::size_t name = 0;
+    std::vector<ServerCandidate> servers;
+};
+std::optional<SrvServers> ServersFromSrv(const std::vector<std::string>& names,
+                                         Clock::time_point deadline);
+
+// The DNS name of a naming context made of domain components ("DC=a,DC=b" is "a.b"); nothing when
+// it has none.
+std::optional<std::string> DnsNameOfNamingContext(std::string_view distinguishedName);
+
+} // namespace quindral

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "report/ldap/plumbing/DnsSrv.h"
+#include "report/ldap/plumbing/PollLoop.h"
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <sys/socket.h>
+#include <vector>
+
+struct ares_channeldata;
+
+namespace quindral {
+
+// A DNS resolver that never blocks: queries are started, a poll loop waits on the resolver's
+// sockets (with the caller's own), and answers arrive through callbacks on the loop's thread. It
+// reads the system's resolver configuration (resolv.conf's nameservers, search list and options,
+// the hosts file for names). Once its destructor has begun no callback runs any more, whatever
+// c-ares reports for the queries it cancels; no thread or socket outlives it.
+class AsyncResolver final : public PollParty {
+public:
+    AsyncResolver();
+    ~AsyncResolver();
+    AsyncResolver(const AsyncResolver&) = delete;
+    AsyncResolver& operator=(const AsyncResolver&) = delete;
+
+    // The SRV records of a fully qualified name; none on any failure.
+    void QuerySrv(const std::string& name, std::function<void(std::vector<SrvRecord>)> done);
+
+    // The addresses of one family (AF_INET or AF_INET6) of a host, in the order to try them; none
+    // on any failure.
+    void LookupAddresses(const std::string& host, std::uint16_t port, int family,
+                         std::function<void(std::vector<sockaddr_storage>)> done);
+
+    // The host's fully qualified name as the hosts file or DNS give it; nothing on any failure.
+    void LookupCanonicalName(const std::string& host,
+                             std::function<void(std::optional<std::string>)> done);
+
+    // Whether any query is still unanswered.
+    bool Busy() const { return pending_ > 0; }
+
+    // The resolver's sockets, each read or written as soon as poll finds it ready, and the time of
+    // its next timeout.
+    void Watch(std::vector<PollWatch>& watches, Clock::time_point& wake,
+               Clock::time_point now) override;
+    // Handles the resolver's own timeouts.
+    void Turn(Clock::time_point now) override;
+
+private:
+    template <typename Result> struct Call;
+
+    ares_channeldata* channel_ = nullptr;
+    int pending_ = 0;
+    bool closing_ = false;
+};
+
+} // namespace quindral

@@ -1,0 +1,255 @@
+#include "report/ldap/race/RaceSchedule.h"
+
+#include "report/ldap/activedirectory/ActiveDirectoryRecords.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace quindral {
+
+RaceSchedule::RaceSchedule(std::function<Clock::time_point()> clock, RaceStarts& starts,
+                           Clock::time_point deadline, std::optional<PingPlan> plan,
+                           std::vector<ServerCandidate> servers)
+    : clock_(std::move(clock)), starts_(starts), deadline_(deadline), plan_(std::move(plan)),
+      nextTryAt_(clock_()) {
+    for (auto& candidate : servers) {
+        order_.push_back(servers_.Add(std::move(candidate)));
+    }
+    if (plan_) {
+        pingOrder_ = order_;
+    }
+}
+
+void RaceSchedule::AddressesAnswered(std::size_t server,
+                                     const std::vector<sockaddr_storage>& addresses) {
+    servers_.FamilyAnswered(server, addresses);
+}
+
+void RaceSchedule::PingReplied(std::size_t server, NetlogonReply reply) {
+    PingEnded(server);
+    if (decidedAt_) {
+        return;
+    }
+    servers_[server].answered = true;
+    if (IsUsableReply(reply, *plan_)) {
+        answered_.push_back(server);
+        if (!pendingDecision_) {
+            pendingDecision_ = std::move(reply);
+        }
+    } else {
+        unfit_.push_back(server);
+    }
+}
+
+void RaceSchedule::PingGone(std::size_t server) {
+    PingEnded(server);
+}
+
+void RaceSchedule::PingEnded(std::size_t server) {
+    servers_[server].pingsUnderWay = std::max(0, servers_[server].pingsUnderWay - 1);
+}
+
+void RaceSchedule::TryFailed(std::size_t) {
+    triesUnderWay_ = std::max(0, triesUnderWay_ - 1);
+    // A server that fails lets the next one start at once.
+    nextTryAt_ = clock_();
+}
+
+void RaceSchedule::TryAnswered(std::size_t, RootDseEntry entry) {
+    triesUnderWay_ = std::max(0, triesUnderWay_ - 1);
+    if (!result_.entry) {
+        result_.entry = std::move(entry);
+    }
+}
+
+void RaceSchedule::SiteRecordsAnswered(const std::vector<SrvRecord>& records) {
+    const auto now = clock_();
+    siteLookup_ = SiteLookup::Answered;
+    siteRecordsAt_ = now;
+    for (auto& candidate : CandidatesOfRecords(records)) {
+        siteServers_.push_back(servers_.FindOrAdd(std::move(candidate)));
+    }
+    order_ = ConnectOrder(servers_.size(), siteServers_, answered_, unfit_);
+    nextTryAt_ = now;
+}
+
+void RaceSchedule::Turn() {
+    const auto now = clock_();
+    if (Over()) {
+        return;
+    }
+    if (auto decision = std::exchange(pendingDecision_, std::nullopt)) {
+        Decide(std::move(*decision), now);
+        if (Over()) {
+            return;
+        }
+    }
+    StartLookups();
+    StartPings(now);
+    StartTries(now);
+}
+
+// The first usable reply decides the order of connection; with the client in a site that the
+// replying DC does not cover, the site's own servers are looked up to go first.
+void RaceSchedule::Decide(NetlogonReply reply, Clock::time_point now) {
+    decidedAt_ = now;
+    starts_.StopPings();
+    for (std::size_t i = 0; i < servers_.size(); ++i) {
+        servers_[i].pingsUnderWay = 0;
+    }
+    const auto site = SiteToLookUp(reply);
+    // A catalog's site records stand under the forest, which a usable reply names.
+    const std::string domain =
+        plan_->provider == Provider::GlobalCatalog ? reply.dnsForestName : plan_->domain;
+    result_.reply = std::move(reply);
+    if (plan_->replyIsEnough) {
+        return;
+    }
+    order_ = ConnectOrder(servers_.size(), siteServers_, answered_, unfit_);
+    nextTryAt_ = now; // a server known to be alive may start at once
+    if (site) {
+        siteLookup_ = SiteLookup::UnderWay;
+        starts_.LookUpSite(SiteSrvNamesFor(plan_->provider, *site, domain));
+    }
+}
+
+void RaceSchedule::StartLookups() {
+    // Ahead in the order of connection, which before a decision is the order given.
+    for (std::size_t server : servers_.LookupsToStart(order_)) {
+        starts_.LookUpAddresses(server);
+    }
+}
+
+std::size_t RaceSchedule::PingBatchesDue(Clock::time_point now) const {
+    return firstPingAt_ ? 1 + static_cast<std::size_t>((now - *firstPingAt_) / kPingBatchInterval)
+                        : 1;
+}
+
+// The servers of the batches due so far are pinged at every address they have, each address as
+// soon as it is known. A server that can no longer answer (every ping of it gone, or no address
+// at all) leaves its place in the batch to the next one.
+void RaceSchedule::StartPings(Clock::time_point now) {
+    if (!plan_ || decidedAt_) {
+        return;
+    }
+    const std::size_t allowed = kPingBatch * PingBatchesDue(now);
+    std::size_t placed = 0;
+    for (std::size_t index : pingOrder_) {
+        RaceServer& server = servers_[index];
+        if (!server.MayAnswerPing()) {
+            continue;
+        }
+        if (placed++ == allowed) {
+            break;
+        }
+        while (server.HasAddressToPing()) {
+            const sockaddr_storage& address = server.addresses[server.nextPing++];
+            if (starts_.Ping(index, address)) {
+                ++server.pingsUnderWay;
+                firstPingAt_ = firstPingAt_.value_or(now);
+            }
+        }
+    }
+}
+
+bool RaceSchedule::AnyPingMayBeAnswered() const {
+    return std::any_of(pingOrder_.begin(), pingOrder_.end(),
+                       [this](std::size_t i) { return servers_[i].MayAnswerPing(); });
+}
+
+// Connections wait for the pings: until a reply has decided their order (and the site's servers
+// are known, or a stagger has passed), or a stagger after the first ping, or until no ping can
+// still be answered.
+bool RaceSchedule::MayConnect(Clock::time_point now) const {
+    if (!plan_) {
+        return true;
+    }
+    if (decidedAt_) {
+        return siteLookup_ != SiteLookup::UnderWay || now >= *decidedAt_ + kStagger;
+    }
+    if (firstPingAt_ && now >= *firstPingAt_ + kStagger) {
+        return true;
+    }
+    return !AnyPingMayBeAnswered();
+}
+
+bool RaceSchedule::AwaitingSiteServer(std::size_t server, Clock::time_point now) const {
+    return siteRecordsAt_ && now < *siteRecordsAt_ + kStagger &&
+           std::find(siteServers_.begin(), siteServers_.end(), server) != siteServers_.end();
+}
+
+// The next server to try an address of: the first in order that has one left. A server still
+// waiting for its first address holds back the ones after it, unless mayPassOver; a site's server
+// holds them back for a stagger after its records came all the same.
+std::optional<std::size_t> RaceSchedule::NextToTry(bool mayPassOver, Clock::time_point now) const {
+    for (std::size_t index : order_) {
+        const RaceServer& server = servers_[index];
+        if (server.HasAddressToTry()) {
+            return index;
+        }
+        if (server.MayGetAddresses() && (!mayPassOver || AwaitingSiteServer(index, now))) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+void RaceSchedule::StartTries(Clock::time_point now) {
+    while (MayConnect(now)) {
+        connecting_ = true;
+        const bool due = now >= nextTryAt_;
+        if (triesUnderWay_ > 0 && !due) {
+            return;
+        }
+        const auto index = NextToTry(due, now);
+        if (!index) {
+            return;
+        }
+        RaceServer& server = servers_[*index];
+        if (starts_.Try(*index, server.addresses[server.nextTry++])) {
+            ++triesUnderWay_;
+            nextTryAt_ = now + kStagger;
+        } else {
+            nextTryAt_ = now; // one that fails at once lets the next one start at once too
+        }
+    }
+}
+
+Clock::time_point RaceSchedule::WakeAt() const {
+    const auto now = clock_();
+    auto wake = deadline_;
+    // Only times still to come count, so that a past one never makes a busy loop.
+    const auto until = [&](Clock::time_point when) {
+        if (when > now) {
+            wake = std::min(wake, when);
+        }
+    };
+    until(nextTryAt_);
+    if (firstPingAt_ && !decidedAt_) {
+        until(*firstPingAt_ + kStagger);
+        until(*firstPingAt_ + PingBatchesDue(now) * kPingBatchInterval);
+    }
+    if (decidedAt_) {
+        until(*decidedAt_ + kStagger);
+    }
+    if (siteRecordsAt_) {
+        until(*siteRecordsAt_ + kStagger);
+    }
+    return wake;
+}
+
+bool RaceSchedule::Over() const {
+    if (clock_() >= deadline_ || result_.entry ||
+        (plan_ && plan_->replyIsEnough && result_.reply)) {
+        return true;
+    }
+    const bool moreToTry = std::any_of(order_.begin(), order_.end(),
+                                       [this](std::size_t i) { return !servers_[i].Exhausted(); });
+    // Once connections have begun, a ping still unanswered cannot help servers that have all been
+    // tried.
+    const bool pingsMatter = !decidedAt_ && !connecting_ && AnyPingMayBeAnswered();
+    return triesUnderWay_ == 0 && !pingsMatter && !pendingDecision_ &&
+           siteLookup_ != SiteLookup::UnderWay && !moreToTry;
+}
+
+} // namespace quindral

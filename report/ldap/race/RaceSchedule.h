@@ -1,0 +1,122 @@
+#pragma once
+
+#include "report/ldap/activedirectory/LdapPing.h"
+#include "report/ldap/activedirectory/SiteSelection.h"
+#include "report/ldap/libldap/RootDseSearch.h"
+#include "report/ldap/plumbing/DnsSrv.h"
+#include "report/ldap/plumbing/PollLoop.h"
+#include "report/ldap/race/RaceServers.h"
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quindral {
+
+// How long a server may keep the race waiting before the next one is connected to as well.
+inline constexpr std::chrono::milliseconds kStagger{250};
+// Pings go out in batches: this many servers at once, the next batch after kPingBatchInterval
+// while no usable reply has come.
+inline constexpr std::size_t kPingBatch = 5;
+inline constexpr std::chrono::milliseconds kPingBatchInterval{100};
+
+struct RaceResult {
+    std::optional<RootDseEntry> entry;  // the winner's root entry
+    std::optional<NetlogonReply> reply; // the ping reply that decided, if one did
+};
+
+// What the schedule starts. Whoever carries it out reports back what came of it, through the
+// schedule's outcome calls; the schedule never starts anything from inside those.
+class RaceStarts {
+public:
+    // Both address families of the server's host.
+    virtual void LookUpAddresses(std::size_t server) = 0;
+    // False when the ping or the try failed at once.
+    virtual bool Ping(std::size_t server, const sockaddr_storage& address) = 0;
+    virtual bool Try(std::size_t server, const sockaddr_storage& address) = 0;
+    // Every ping still under way is given up.
+    virtual void StopPings() = 0;
+    // The SRV names of the client's site, best first; the first with records settles it.
+    virtual void LookUpSite(const std::vector<std::string>& names) = 0;
+
+protected:
+    ~RaceStarts() = default;
+};
+
+// When a race for a root entry asks what of which server, the way a domain controller locator asks
+// them: the schedule alone, with no socket, asking the time of the clock it is handed.
+//
+// Servers are connected to in the order given: the first at once, each further one when the tries
+// under way have not answered within kStagger, or at once when one fails. A server still being
+// looked up holds back the ones after it until a connection is due. With a ping plan, the servers
+// are pinged first, kPingBatch at a time, the next batch kPingBatchInterval later while no usable
+// reply has come. The first usable reply decides the order of connection (see SiteSelection) and
+// lets the next connection start at once; when it sends the client to its site's servers, their
+// records are looked up and awaited for at most kStagger, and a site's server whose address is
+// still being looked up is awaited for kStagger from the moment its records came, before any server
+// outside the site is connected to. Without a decision, connections start kStagger after the first
+// ping, or as soon as no ping can still be answered. The race is over with the first root entry,
+// when nothing is left that could give one, or at the deadline.
+class RaceSchedule {
+public:
+    RaceSchedule(std::function<Clock::time_point()> clock, RaceStarts& starts,
+                 Clock::time_point deadline, std::optional<PingPlan> plan,
+                 std::vector<ServerCandidate> servers);
+
+    const ServerCandidate& Candidate(std::size_t server) const {
+        return servers_[server].candidate;
+    }
+
+    // What came of what was started.
+    void AddressesAnswered(std::size_t server, const std::vector<sockaddr_storage>& addresses);
+    void PingReplied(std::size_t server, NetlogonReply reply);
+    void PingGone(std::size_t server);
+    void TryFailed(std::size_t server);
+    void TryAnswered(std::size_t server, RootDseEntry entry);
+    void SiteRecordsAnswered(const std::vector<SrvRecord>& records);
+
+    // Decides what the outcomes so far call for, and starts what is due now.
+    void Turn();
+    // The next time at which a turn may start something when nothing else happens before.
+    Clock::time_point WakeAt() const;
+    bool Over() const;
+    RaceResult TakeResult() { return std::move(result_); }
+
+private:
+    enum class SiteLookup { None, UnderWay, Answered };
+
+    void PingEnded(std::size_t server);
+    void Decide(NetlogonReply reply, Clock::time_point now);
+    void StartLookups();
+    void StartPings(Clock::time_point now);
+    void StartTries(Clock::time_point now);
+    std::size_t PingBatchesDue(Clock::time_point now) const;
+    bool MayConnect(Clock::time_point now) const;
+    bool AnyPingMayBeAnswered() const;
+    std::optional<std::size_t> NextToTry(bool mayPassOver, Clock::time_point now) const;
+    bool AwaitingSiteServer(std::size_t server, Clock::time_point now) const;
+
+    std::function<Clock::time_point()> clock_;
+    RaceStarts& starts_;
+    Clock::time_point deadline_;
+    std::optional<PingPlan> plan_;
+    RaceServers servers_;
+    std::vector<std::size_t> pingOrder_; // the servers as given; site servers are not pinged
+    std::vector<std::size_t> order_;     // the order of connection
+    std::vector<std::size_t> answered_;  // servers that answered a usable ping, in that order
+    std::vector<std::size_t> unfit_;     // servers that answered, but cannot serve
+    std::vector<std::size_t> siteServers_;
+    std::optional<NetlogonReply> pendingDecision_; // the first usable reply since the last turn
+    int triesUnderWay_ = 0;
+    bool connecting_ = false; // connections have begun
+    SiteLookup siteLookup_ = SiteLookup::None;
+    Clock::time_point nextTryAt_;
+    std::optional<Clock::time_point> firstPingAt_;
+    std::optional<Clock::time_point> decidedAt_;
+    std::optional<Clock::time_point> siteRecordsAt_;
+    RaceResult result_;
+};
+
+} // namespace quindral
