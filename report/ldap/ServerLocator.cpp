@@ -5,7 +5,7 @@
 #include "report/ldap/activedirectory/DnsDiscovery.h"
 #include "report/ldap/libldap/LdapConfiguration.h"
 #include "report/ldap/libldap/LibldapFirstUse.h"
-#include "report/ldap/plumbing/Utf8Text.h"
+#include "report/ldap/plumbing/Text.h"
 #include "report/ldap/race/RootDseRace.h"
 
 namespace quindral {
@@ -70,8 +70,8 @@ std::optional<RootDseEntry> LocateThroughDns(Provider provider, const ServerTime
         return std::nullopt;
     }
     const std::size_t namesPerDomain = names.size() / domains.size();
-    const std::string& domain = domains[found->name / namesPerDomain];
-    const std::size_t name = found->name % namesPerDomain;
+    const std::string& domain = domains[found->nameIndex / namesPerDomain];
+    const std::size_t name = found->nameIndex % namesPerDomain;
     // The provider's own records. Those of Active Directory (all but "_ldap._tcp.<domain>", which
     // any LDAP server may stand in) name domain controllers, pinged first as the Windows locator
     // pings them.
@@ -97,16 +97,6 @@ std::optional<RootDseEntry> LocateThroughDns(Provider provider, const ServerTime
 }
 
 } // namespace
-
-std::optional<Provider> ProviderOfBindPath(std::string_view path) {
-    if (path == "LDAP://rootDSE") {
-        return Provider::Ldap;
-    }
-    if (path == "GC://rootDSE") {
-        return Provider::GlobalCatalog;
-    }
-    return std::nullopt;
-}
 
 std::optional<RootDseEntry> LocateRootDse(Provider provider) {
     const auto start = Clock::now();

@@ -2,6 +2,7 @@
 
 #include "report/ldap/libldap/Provider.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,5 +27,9 @@ bool IsSiteLabel(std::string_view site);
 // Whether a name is a DNS domain name: labels of letters, digits, hyphens and underscores, 1 to 63
 // bytes each, at most 253 bytes in all, with no trailing dot.
 bool IsDnsName(std::string_view name);
+
+// The DNS name of a naming context made of domain components ("DC=a,DC=b" is "a.b"); nothing when
+// it has none.
+std::optional<std::string> DnsNameOfNamingContext(std::string_view distinguishedName);
 
 } // namespace quindral

@@ -4,7 +4,7 @@
 #include "report/ldap/activedirectory/KerberosRealm.h"
 #include "report/ldap/plumbing/AsyncResolver.h"
 #include "report/ldap/plumbing/DnsSrv.h"
-#include "report/ldap/plumbing/Utf8Text.h"
+#include "report/ldap/plumbing/Text.h"
 
 #include <algorithm>
 #include <climits>
@@ -86,6 +86,18 @@ std::vector<std::string> DomainsToSearch(const std::optional<std::string>& realm
 
 std::vector<std::string> ClientDomains(Clock::time_point deadline) {
     return DomainsToSearch(KerberosDefaultRealm(), HostNameDomain(deadline), ResolverSearchList());
+}
+
+std::optional<std::string> DomainPart(const std::string& hostName) {
+    const auto dot = hostName.find('.');
+    if (dot == std::string::npos || dot + 1 >= hostName.size()) {
+        return std::nullopt;
+    }
+    std::string domain = hostName.substr(dot + 1);
+    if (domain.back() == '.') {
+        domain.pop_back();
+    }
+    return domain.empty() ? std::nullopt : std::optional(domain);
 }
 
 } // namespace quindral

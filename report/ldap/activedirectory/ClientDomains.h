@@ -1,12 +1,16 @@
 #pragma once
 
-#include "report/ldap/plumbing/PollLoop.h"
+#include "report/ldap/plumbing/Clock.h"
 
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace quindral {
+
+// The DNS domain of a host name: what follows its first dot, without a trailing dot. Nothing for a
+// name with no domain part.
+std::optional<std::string> DomainPart(const std::string& hostName);
 
 // The DNS domains in which this client looks for its directory servers, best first, as a Linux host
 // joined to Active Directory is found by its own tools: the Kerberos default realm, in lower case

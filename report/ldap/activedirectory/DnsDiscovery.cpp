@@ -1,24 +1,11 @@
 #include "report/ldap/activedirectory/DnsDiscovery.h"
 
-#include "report/ldap/plumbing/Utf8Text.h"
+#include "report/ldap/plumbing/Text.h"
 
 #include <memory>
 #include <random>
 
 namespace quindral {
-
-namespace {
-
-std::string Trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(' ');
-    return std::string(text.substr(first, last - first + 1));
-}
-
-} // namespace
 
 void QueryPreferredSrv(AsyncResolver& resolver, const std::vector<std::string>& names,
                        std::function<void(std::size_t, std::vector<SrvRecord>)> settled) {
@@ -75,25 +62,6 @@ std::optional<SrvServers> ServersFromSrv(const std::vector<std::string>& names,
     });
     RunPollLoop(resolver, deadline, [&] { return settled || !resolver.Busy(); });
     return found;
-}
-
-std::optional<std::string> DnsNameOfNamingContext(std::string_view distinguishedName) {
-    std::string name;
-    std::size_t at = 0;
-    while (at <= distinguishedName.size()) {
-        const std::size_t end = std::min(distinguishedName.find(',', at), distinguishedName.size());
-        const std::string_view component = distinguishedName.substr(at, end - at);
-        const std::size_t equals = component.find('=');
-        if (equals != std::string_view::npos &&
-            AsciiLowerCase(Trimmed(component.substr(0, equals))) == "dc") {
-            const std::string label = Trimmed(component.substr(equals + 1));
-            if (!label.empty()) {
-                name += (name.empty() ? "" : ".") + label;
-            }
-        }
-        at = end + 1;
-    }
-    return name.empty() ? std::nullopt : std::optional(name);
 }
 
 } // namespace quindral

@@ -24,14 +24,10 @@ void QueryPreferredSrv(AsyncResolver& resolver, const std::vector<std::string>& 
 // The servers that the first of the names with any SRV records lists, in the order to try them,
 // and which name that was; nothing when none has any by the deadline.
 struct SrvServers {
-    std::size_t name = 0;
+    std::size_t nameIndex = 0; // in the names asked
     std::vector<ServerCandidate> servers;
 };
 std::optional<SrvServers> ServersFromSrv(const std::vector<std::string>& names,
                                          Clock::time_point deadline);
-
-// The DNS name of a naming context made of domain components ("DC=a,DC=b" is "a.b"); nothing when
-// it has none.
-std::optional<std::string> DnsNameOfNamingContext(std::string_view distinguishedName);
 
 } // namespace quindral

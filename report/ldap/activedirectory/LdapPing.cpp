@@ -1,6 +1,6 @@
 #include "report/ldap/activedirectory/LdapPing.h"
 
-#include "report/ldap/plumbing/Utf8Text.h"
+#include "report/ldap/plumbing/Text.h"
 
 namespace quindral {
 

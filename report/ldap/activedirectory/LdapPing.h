@@ -1,5 +1,7 @@
 #pragma once
 
+#include "report/ldap/libldap/Provider.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -31,6 +33,16 @@ struct NetlogonReply {
     std::uint16_t lm20Token = 0;
 
     friend bool operator==(const NetlogonReply&, const NetlogonReply&) = default;
+};
+
+// Domain controllers found through Active Directory's own records are pinged before they are
+// connected to, as the Windows locator pings them: for this domain (for a global catalog, the
+// forest).
+struct PingPlan {
+    std::string domain;
+    Provider provider = Provider::Ldap;
+    // The race ends at the first usable reply: all that is wanted of it is its forest's name.
+    bool replyIsEnough = false;
 };
 
 inline constexpr std::uint32_t kDsGcFlag = 0x4;

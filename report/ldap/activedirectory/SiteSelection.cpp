@@ -1,7 +1,7 @@
 #include "report/ldap/activedirectory/SiteSelection.h"
 
 #include "report/ldap/activedirectory/ActiveDirectoryRecords.h"
-#include "report/ldap/plumbing/Utf8Text.h"
+#include "report/ldap/plumbing/Text.h"
 
 #include <algorithm>
 

@@ -16,16 +16,6 @@ namespace quindral {
 // keeps the order, answering DCs first; otherwise the DCs registered for the client's site come
 // first.
 
-// Domain controllers found through Active Directory's own records are pinged before they are
-// connected to, as the Windows locator pings them: for this domain (for a global catalog, the
-// forest).
-struct PingPlan {
-    std::string domain;
-    Provider provider = Provider::Ldap;
-    // The race ends at the first usable reply: all that is wanted of it is its forest's name.
-    bool replyIsEnough = false;
-};
-
 // Whether a reply may decide. A DC pinged for a domain must answer for that domain (ignoring
 // case); a global catalog must say that it is one. Where the reply's forest is used (the site
 // records of a catalog stand under it, and a race that wants only the forest takes it as the DNS

@@ -1,5 +1,7 @@
 #include "report/ldap/libldap/LdapConfiguration.h"
 
+#include "report/ldap/libldap/ServerCandidate.h"
+
 #include <algorithm>
 #include <ldap.h>
 #include <string_view>
@@ -23,19 +25,6 @@ std::optional<std::chrono::microseconds> ConfiguredTimeout(int option) {
         return std::nullopt;
     }
     return timeout;
-}
-
-std::string UriFor(const std::string& scheme, const std::string& host, int port) {
-    std::string uri = scheme + "://";
-    if (host.find(':') != std::string::npos) {
-        uri += "[" + host + "]";
-    } else {
-        uri += host;
-    }
-    if (port > 0) {
-        uri += ":" + std::to_string(port);
-    }
-    return uri;
 }
 
 } // namespace
@@ -65,18 +54,15 @@ std::vector<std::string> UrisForProvider(const std::string& uriList, Provider pr
         const std::string one = uriList.substr(start, end - start);
         at = end;
 
-        LDAPURLDesc* url = nullptr;
-        if (ldap_url_parse(one.c_str(), &url) != LDAP_URL_SUCCESS || url == nullptr) {
+        const auto parts = ParseUri(one);
+        if (!parts) {
             continue;
         }
-        const std::string scheme = url->lud_scheme != nullptr ? url->lud_scheme : "ldap";
-        const std::string host = url->lud_host != nullptr ? url->lud_host : "";
-        ldap_free_urldesc(url);
         if (provider == Provider::Ldap) {
             uris.push_back(one);
-        } else if (scheme == "ldap" || scheme == "ldaps") {
+        } else if (parts->scheme == "ldap" || parts->scheme == "ldaps") {
             uris.push_back(
-                UriFor(scheme, host.empty() ? "localhost" : host, scheme == "ldaps" ? 3269 : 3268));
+                UriOf(parts->scheme, parts->host, parts->scheme == "ldaps" ? 3269 : 3268));
         }
     }
     return uris;

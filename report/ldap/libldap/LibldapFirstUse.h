@@ -1,6 +1,6 @@
 #pragma once
 
-#include "report/ldap/plumbing/PollLoop.h"
+#include "report/ldap/plumbing/Clock.h"
 
 namespace quindral {
 

@@ -1,6 +1,6 @@
 #include "report/ldap/libldap/RootDseSearch.h"
 
-#include "report/ldap/plumbing/Utf8Text.h"
+#include "report/ldap/plumbing/Text.h"
 
 #include <ldap.h>
 #include <memory>

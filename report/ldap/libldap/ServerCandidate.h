@@ -19,6 +19,18 @@ struct ServerCandidate {
     bool local = false; // ldapi://
 };
 
+// An LDAP URI as libldap parses it: "ldap" where it names no scheme, and a network URI that names
+// no host is libldap's localhost.
+struct UriParts {
+    std::string scheme;
+    std::string host;
+    int port = 0; // 0: none named
+};
+std::optional<UriParts> ParseUri(const std::string& uri);
+
+// scheme://host:port, an IPv6 address in brackets; without a port when port is 0.
+std::string UriOf(const std::string& scheme, const std::string& host, int port);
+
 // The candidate for an LDAP URI (ldap, ldaps or ldapi), or nothing when libldap cannot parse it.
 std::optional<ServerCandidate> CandidateOfUri(const std::string& uri);
 

@@ -84,16 +84,4 @@ std::vector<SrvRecord> OrderSrvRecords(std::vector<SrvRecord> records,
     return ordered;
 }
 
-std::optional<std::string> DomainPart(const std::string& hostName) {
-    const auto dot = hostName.find('.');
-    if (dot == std::string::npos || dot + 1 >= hostName.size()) {
-        return std::nullopt;
-    }
-    std::string domain = hostName.substr(dot + 1);
-    if (domain.back() == '.') {
-        domain.pop_back();
-    }
-    return domain.empty() ? std::nullopt : std::optional(domain);
-}
-
 } // namespace quindral

@@ -28,8 +28,4 @@ std::vector<SrvRecord> ParseSrvAnswer(const unsigned char* reply, std::size_t le
 std::vector<SrvRecord> OrderSrvRecords(std::vector<SrvRecord> records,
                                        const std::function<std::uint32_t(std::uint32_t)>& random);
 
-// The DNS domain of a host name: what follows its first dot, without a trailing dot. Nothing for a
-// name with no domain part.
-std::optional<std::string> DomainPart(const std::string& hostName);
-
 } // namespace quindral

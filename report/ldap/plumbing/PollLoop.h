@@ -1,13 +1,13 @@
 #pragma once
 
+#include "report/ldap/plumbing/Clock.h"
+
 #include <chrono>
 #include <functional>
 #include <poll.h>
 #include <vector>
 
 namespace quindral {
-
-using Clock = std::chrono::steady_clock;
 
 // One socket that a poll loop waits on, and what to do with what the wait found on it.
 struct PollWatch {

@@ -1,7 +1,7 @@
 #include "report/ldap/race/RaceServers.h"
 
 #include "report/ldap/plumbing/SocketAddress.h"
-#include "report/ldap/plumbing/Utf8Text.h"
+#include "report/ldap/plumbing/Text.h"
 
 #include <algorithm>
 

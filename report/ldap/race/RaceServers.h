@@ -3,10 +3,14 @@
 #include "report/ldap/libldap/ServerCandidate.h"
 
 #include <cstddef>
+#include <iterator>
 #include <sys/socket.h>
 #include <vector>
 
 namespace quindral {
+
+// The address families a name is looked up in, one lookup each.
+inline constexpr int kAddressFamilies[] = {AF_INET, AF_INET6};
 
 // One server of a race: its addresses as they are known, and how far its pings and tries have
 // got through them.
@@ -40,7 +44,7 @@ class RaceServers {
 public:
     static constexpr int kLookupsAhead = 8;
     // The lookups that each name takes: one per address family.
-    static constexpr int kFamilies = 2;
+    static constexpr int kFamilies = static_cast<int>(std::size(kAddressFamilies));
 
     std::size_t Add(ServerCandidate candidate);
     // The index of the server of this host and port (the host compared without regard to case),

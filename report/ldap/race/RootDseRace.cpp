@@ -59,44 +59,48 @@ void RootDseRace::Watch(std::vector<PollWatch>& watches, Clock::time_point& wake
     until(schedule_->WakeAt());
 }
 
+namespace {
+
+// Steps every part under way with what the last wait found on its socket and hands the outcome to
+// ended(server, progress, part), which says whether the part is done; done parts are dropped.
+template <typename Running, typename Ended>
+void StepAll(std::vector<Running>& running, Clock::time_point now, Ended ended) {
+    for (auto& one : running) {
+        if (ended(one.server, one.part->Step(std::exchange(one.revents, 0), now), *one.part)) {
+            one.part.reset();
+        }
+    }
+    std::erase_if(running, [](const auto& one) { return one.part == nullptr; });
+}
+
+} // namespace
+
 void RootDseRace::Turn(Clock::time_point now) {
     if (resolver_) {
         resolver_->Turn(now);
     }
-    for (auto& running : tries_) {
-        switch (running.part->Step(std::exchange(running.revents, 0), now)) {
-        case TryProgress::UnderWay:
-            continue;
-        case TryProgress::Failed:
-            schedule_->TryFailed(running.server);
-            break;
-        case TryProgress::Answered:
-            schedule_->TryAnswered(running.server, running.part->TakeEntry());
-            break;
+    StepAll(tries_, now, [&](std::size_t server, TryProgress progress, RootDseTry& part) {
+        if (progress == TryProgress::Failed) {
+            schedule_->TryFailed(server);
+        } else if (progress == TryProgress::Answered) {
+            schedule_->TryAnswered(server, part.TakeEntry());
         }
-        running.part.reset();
-    }
-    std::erase_if(tries_, [](const auto& running) { return running.part == nullptr; });
-    for (auto& running : pings_) {
-        switch (running.part->Step(std::exchange(running.revents, 0), now)) {
-        case PingProgress::UnderWay:
-            continue;
-        case PingProgress::Gone:
-            schedule_->PingGone(running.server);
-            break;
-        case PingProgress::Replied:
-            schedule_->PingReplied(running.server, running.part->TakeReply());
-            break;
+        return progress != TryProgress::UnderWay;
+    });
+    StepAll(pings_, now, [&](std::size_t server, PingProgress progress, PingExchange& part) {
+        if (progress == PingProgress::Gone) {
+            schedule_->PingGone(server);
+        } else if (progress == PingProgress::Replied) {
+            schedule_->PingReplied(server, part.TakeReply());
         }
-        running.part.reset();
-    }
-    std::erase_if(pings_, [](const auto& running) { return running.part == nullptr; });
+        return progress != PingProgress::UnderWay;
+    });
     schedule_->Turn();
 }
 
 void RootDseRace::LookUpAddresses(std::size_t server) {
     const ServerCandidate& candidate = schedule_->Candidate(server);
-    for (const int family : {AF_INET, AF_INET6}) {
+    for (const int family : kAddressFamilies) {
         Resolver().LookupAddresses(candidate.host, candidate.port, family,
                                    [this, server](std::vector<sockaddr_storage> addresses) {
                                        schedule_->AddressesAnswered(server, addresses);

@@ -1,4 +1,4 @@
-#include "report/ldap/plumbing/Utf8Text.h"
+#include "report/ldap/plumbing/Text.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -5,6 +5,8 @@
 
 namespace quindral {
 
+// Text from the network: kept as valid UTF-8, compared without regard to ASCII case.
+
 // The bytes as UTF-8 text: valid sequences are kept as they are, and every byte sequence that is
 // not valid UTF-8 (a stray byte, a truncated, overlong or surrogate sequence) becomes U+FFFD, so a
 // value never carries broken text into the pane or the log file.
