@@ -1,5 +1,7 @@
 #pragma once
 
+#include "report/ldap/plumbing/Ber.h"
+
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -7,36 +9,18 @@
 
 namespace quindral::testing {
 
-// BER elements and LDAP replies byte by byte, for servers that a test scripts.
+// LDAP replies byte by byte, for servers that a test scripts, in the product's own BER.
 
 inline std::string Tlv(unsigned char tag, const std::string& content) {
-    std::string out(1, static_cast<char>(tag));
-    const std::size_t n = content.size();
-    if (n < 0x80) {
-        out += static_cast<char>(n);
-    } else {
-        std::string length;
-        for (std::size_t rest = n; rest > 0; rest >>= 8) {
-            length.insert(length.begin(), static_cast<char>(rest & 0xFF));
-        }
-        out += static_cast<char>(0x80 | length.size());
-        out += length;
-    }
-    return out + content;
+    return ber::Element(tag, content);
 }
 
 inline std::string OctetString(const std::string& text) {
-    return Tlv(0x04, text);
+    return ber::Element(ber::kOctetString, text);
 }
 
-// An INTEGER (tag 2) in as few bytes as keep its sign.
 inline std::string BerInteger(std::int64_t value) {
-    std::string bytes;
-    do {
-        bytes.insert(bytes.begin(), static_cast<char>(value & 0xFF));
-        value >>= 8;
-    } while (!((value == 0 && !(bytes.front() & 0x80)) || (value == -1 && (bytes.front() & 0x80))));
-    return Tlv(0x02, bytes);
+    return ber::Integer(value);
 }
 
 using Attribute = std::pair<std::string, std::vector<std::string>>;

@@ -23,62 +23,30 @@ std::string Le(std::uint64_t value, int bytes) {
     return out;
 }
 
-// Reads the elements of a BER sequence's content, one at a time.
-struct Elements {
-    std::string_view rest;
-
-    bool Next(unsigned char& tag, std::string_view& content) {
-        if (rest.size() < 2) {
-            return false;
-        }
-        tag = static_cast<unsigned char>(rest[0]);
-        std::size_t length = static_cast<unsigned char>(rest[1]);
-        std::size_t header = 2;
-        if (length & 0x80) {
-            const std::size_t count = length & 0x7F;
-            if (count == 0 || count > 4 || rest.size() < 2 + count) {
-                return false;
-            }
-            length = 0;
-            for (std::size_t i = 0; i < count; ++i) {
-                length = (length << 8) | static_cast<unsigned char>(rest[2 + i]);
-            }
-            header += count;
-        }
-        if (rest.size() - header < length) {
-            return false;
-        }
-        content = rest.substr(header, length);
-        rest.remove_prefix(header + length);
-        return true;
-    }
-};
+using Elements = ber::Reader;
 
 // The message ID and the filter's DnsDomain and NtVer of a ping.
 bool ParsePing(std::string_view datagram, ReceivedPing& ping) {
     unsigned char tag = 0;
     std::string_view message, id, search, item;
-    if (!Elements{datagram}.Next(tag, message) || tag != 0x30) {
+    if (!Elements(datagram).Next(tag, message) || tag != 0x30) {
         return false;
     }
-    Elements parts{message};
+    Elements parts(message);
     if (!parts.Next(tag, id) || tag != 0x02 || id.empty() || !parts.Next(tag, search) ||
         tag != 0x63) {
         return false;
     }
-    ping.messageId = static_cast<signed char>(id[0]);
-    for (std::size_t i = 1; i < id.size(); ++i) {
-        ping.messageId = ping.messageId * 256 + static_cast<unsigned char>(id[i]);
-    }
-    Elements fields{search};
+    ping.messageId = ber::IntegerValue(id).value_or(0);
+    Elements fields(search);
     while (fields.Next(tag, item)) {
         if (tag != 0xA0) {
             continue;
         }
-        Elements clauses{item};
+        Elements clauses(item);
         std::string_view clause, attribute, value;
         while (clauses.Next(tag, clause)) {
-            Elements pair{clause};
+            Elements pair(clause);
             if (tag == 0xA3 && pair.Next(tag, attribute) && pair.Next(tag, value)) {
                 if (attribute == "DnsDomain") {
                     ping.dnsDomain = value;

@@ -1,5 +1,7 @@
 #include "ScriptedServer.h"
 
+#include "report/ldap/plumbing/Ber.h"
+
 #include <arpa/inet.h>
 #include <gnutls/gnutls.h>
 #include <netinet/in.h>
@@ -30,28 +32,6 @@ int ListenOn(const std::string& address, int backlog, int& port) {
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
     port = ntohs(local.sin_port);
     return fd;
-}
-
-// The length of the BER element at the start of bytes, or 0 while it is incomplete.
-std::size_t CompleteElementLength(const std::string& bytes) {
-    if (bytes.size() < 2) {
-        return 0;
-    }
-    const auto first = static_cast<unsigned char>(bytes[1]);
-    std::size_t header = 2;
-    std::size_t length = first;
-    if (first & 0x80) {
-        const std::size_t count = first & 0x7F;
-        if (count == 0 || count > 4 || bytes.size() < 2 + count) {
-            return 0;
-        }
-        length = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            length = (length << 8) | static_cast<unsigned char>(bytes[2 + i]);
-        }
-        header += count;
-    }
-    return bytes.size() >= header + length ? header + length : 0;
 }
 
 } // namespace
@@ -178,7 +158,7 @@ void ScriptedServer::ServeOverTls(int fd, const std::function<bool()>& stopping)
 
 std::string ReadRequest(int fd, const std::function<bool()>& stopping) {
     std::string bytes;
-    while (!stopping() && CompleteElementLength(bytes) == 0) {
+    while (!stopping() && ber::CompleteElementSize(bytes) == 0) {
         pollfd waiting{fd, POLLIN, 0};
         if (::poll(&waiting, 1, 20) <= 0) {
             continue;
@@ -194,15 +174,15 @@ std::string ReadRequest(int fd, const std::function<bool()>& stopping) {
 }
 
 int MessageIdOf(const std::string& request) {
-    std::size_t at = 1;
-    if (request.size() < 2) {
+    std::string_view message;
+    std::string_view id;
+    ber::Reader outer(request);
+    if (!outer.Expect(ber::kSequence, message)) {
         return 1;
     }
-    const auto length = static_cast<unsigned char>(request[at]);
-    at += (length & 0x80) ? 1 + (length & 0x7F) : 1;
-    return at + 2 < request.size() && request[at] == 0x02
-               ? static_cast<unsigned char>(request[at + 2])
-               : 1;
+    ber::Reader parts(message);
+    const auto value = parts.Expect(ber::kInteger, id) ? ber::IntegerValue(id) : std::nullopt;
+    return value ? static_cast<int>(*value) : 1;
 }
 
 ScriptedServer::Handler Streaming(std::function<std::string(int messageId)> first,

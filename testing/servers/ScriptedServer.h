@@ -65,7 +65,7 @@ std::unique_ptr<ScriptedServer> SilentServer(const std::string& address, int por
 // turns true. Returns the bytes read.
 std::string ReadRequest(int fd, const std::function<bool()>& stopping);
 
-// The message ID of a request whose ID fits one byte, as a fresh connection's first one does.
+// The message ID of a request; 1 when it has none that can be read.
 int MessageIdOf(const std::string& request);
 
 // A server that reads the request, answers with first(its message ID), then sends the repeated

@@ -1,18 +1,15 @@
 #include "report/ldap/activedirectory/LdapPing.h"
 
+#include "report/ldap/plumbing/Ber.h"
 #include "report/ldap/plumbing/Text.h"
 
 namespace quindral {
 
 namespace {
 
-// BER tags of the few LDAP elements a ping and its reply are made of.
-constexpr unsigned char kBoolean = 0x01;
-constexpr unsigned char kInteger = 0x02;
-constexpr unsigned char kOctetString = 0x04;
-constexpr unsigned char kEnumerated = 0x0A;
-constexpr unsigned char kSequence = 0x30;
-constexpr unsigned char kSet = 0x31;
+using namespace ber;
+
+// The LDAP elements a ping and its reply are made of, beyond BER's own.
 constexpr unsigned char kSearchRequest = 0x63;     // [APPLICATION 3]
 constexpr unsigned char kSearchResultEntry = 0x64; // [APPLICATION 4]
 constexpr unsigned char kAndFilter = 0xA0;         // [0]
@@ -26,33 +23,6 @@ constexpr std::size_t kFixedHead = 2 + 2 + 4 + 16;
 constexpr std::size_t kFixedTail = 4 + 2 + 2;
 constexpr std::size_t kMaxDnsName = 255;
 
-std::string Element(unsigned char tag, std::string_view content) {
-    std::string out(1, static_cast<char>(tag));
-    if (content.size() < 0x80) {
-        out += static_cast<char>(content.size());
-    } else {
-        std::string length;
-        for (std::size_t rest = content.size(); rest > 0; rest >>= 8) {
-            length.insert(length.begin(), static_cast<char>(rest & 0xFF));
-        }
-        out += static_cast<char>(0x80 | length.size());
-        out += length;
-    }
-    out += content;
-    return out;
-}
-
-std::string Integer(unsigned char tag, std::int64_t value) {
-    // Two's complement, in as few bytes as keep the sign.
-    std::string bytes;
-    do {
-        bytes.insert(bytes.begin(), static_cast<char>(value & 0xFF));
-        value >>= 8;
-    } while (!((value == 0 && (bytes.front() & 0x80) == 0) ||
-               (value == -1 && (bytes.front() & 0x80) != 0)));
-    return Element(tag, bytes);
-}
-
 std::string LittleEndian32(std::uint32_t value) {
     return {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
             static_cast<char>((value >> 16) & 0xFF), static_cast<char>((value >> 24) & 0xFF)};
@@ -62,69 +32,15 @@ std::string Equality(std::string_view attribute, std::string_view value) {
     return Element(kEqualityMatch, Element(kOctetString, attribute) + Element(kOctetString, value));
 }
 
-// Reads BER elements off the front of a span of bytes, definite lengths only.
-class BerReader {
-public:
-    explicit BerReader(std::string_view bytes) : rest_(bytes) {}
-
-    bool Empty() const { return rest_.empty(); }
-
-    bool Next(unsigned char& tag, std::string_view& content) {
-        if (rest_.size() < 2) {
-            return false;
-        }
-        tag = static_cast<unsigned char>(rest_[0]);
-        std::size_t length = static_cast<unsigned char>(rest_[1]);
-        std::size_t header = 2;
-        if (length & 0x80) {
-            const std::size_t count = length & 0x7F;
-            if (count == 0 || count > 4 || rest_.size() < 2 + count) {
-                return false;
-            }
-            length = 0;
-            for (std::size_t i = 0; i < count; ++i) {
-                length = (length << 8) | static_cast<unsigned char>(rest_[2 + i]);
-            }
-            header += count;
-        }
-        if (length > rest_.size() - header) {
-            return false;
-        }
-        content = rest_.substr(header, length);
-        rest_.remove_prefix(header + length);
-        return true;
-    }
-
-    // The next element's content, when it has this tag.
-    bool Expect(unsigned char expected, std::string_view& content) {
-        unsigned char tag = 0;
-        return Next(tag, content) && tag == expected;
-    }
-
-private:
-    std::string_view rest_;
-};
-
-std::optional<std::int64_t> IntegerValue(std::string_view content) {
-    if (content.empty() || content.size() > 5) {
-        return std::nullopt;
-    }
-    std::int64_t value = static_cast<signed char>(content[0]);
-    for (std::size_t i = 1; i < content.size(); ++i) {
-        value = value * 256 + static_cast<unsigned char>(content[i]);
-    }
-    return value;
-}
-
 // The first value of the attribute in a search result entry's content, when it has one.
 std::optional<std::string_view> AttributeValue(std::string_view entry, std::string_view name) {
-    BerReader reader(entry);
+    Reader reader(entry);
     std::string_view objectName;
     std::string_view attributes;
     if (!reader.Expect(kOctetString, objectName) || !reader.Expect(kSequence, attributes)) {
         return std::nullopt;
     }
-    BerReader list(attributes);
+    Reader list(attributes);
     while (!list.Empty()) {
         std::string_view attribute;
         std::string_view type;
@@ -132,13 +48,13 @@ std::optional<std::string_view> AttributeValue(std::string_view entry, std::stri
         if (!list.Expect(kSequence, attribute)) {
             return std::nullopt;
         }
-        BerReader parts(attribute);
+        Reader parts(attribute);
         if (!parts.Expect(kOctetString, type) || !parts.Expect(kSet, values)) {
             return std::nullopt;
         }
         std::string_view value;
         if (AsciiLowerCase(type) == AsciiLowerCase(name) &&
-            BerReader(values).Expect(kOctetString, value)) {
+            Reader(values).Expect(kOctetString, value)) {
             return value;
         }
     }
@@ -245,23 +161,23 @@ std::string EncodeLdapPing(std::int32_t messageId, std::string_view dnsDomain,
         Element(kAndFilter,
                 Equality("DnsDomain", dnsDomain) + Equality("NtVer", LittleEndian32(ntVersion)));
     const std::string search =
-        Element(kSearchRequest, Element(kOctetString, "") + Integer(kEnumerated, 0) +
-                                    Integer(kEnumerated, 0) + Integer(kInteger, 0) +
-                                    Integer(kInteger, 0) + Element(kBoolean, std::string(1, '\0')) +
+        Element(kSearchRequest, Element(kOctetString, "") + Integer(0, kEnumerated) +
+                                    Integer(0, kEnumerated) + Integer(0, kInteger) +
+                                    Integer(0, kInteger) + Element(kBoolean, std::string(1, '\0')) +
                                     filter + Element(kSequence, Element(kOctetString, "Netlogon")));
-    return Element(kSequence, Integer(kInteger, messageId) + search);
+    return Element(kSequence, Integer(messageId, kInteger) + search);
 }
 
 std::optional<NetlogonReply> ParseLdapPingReply(std::string_view datagram, std::int32_t messageId,
                                                 std::uint32_t ntVersion) {
     // A DC sends the entry and the search's result in one datagram.
-    BerReader messages(datagram);
+    Reader messages(datagram);
     while (!messages.Empty()) {
         std::string_view message;
         if (!messages.Expect(kSequence, message)) {
             return std::nullopt;
         }
-        BerReader parts(message);
+        Reader parts(message);
         std::string_view id;
         unsigned char operation = 0;
         std::string_view content;

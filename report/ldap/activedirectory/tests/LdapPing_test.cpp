@@ -7,6 +7,7 @@
 #include "TempDirectory.h"
 #include "report/ldap/activedirectory/LdapPing.h"
 #include "report/ldap/activedirectory/SiteSelection.h"
+#include "report/ldap/plumbing/Ber.h"
 
 #include <algorithm>
 #include <memory>
@@ -149,23 +150,11 @@ TEST(LdapPingReply, CapturedSambaRepliesGiveEveryField) {
     }
 }
 
-// The length of the first BER element: the entry, which the search's result follows.
-std::size_t FirstElementLength(const std::string& bytes) {
-    const auto first = static_cast<unsigned char>(bytes.at(1));
-    if (!(first & 0x80)) {
-        return 2 + first;
-    }
-    std::size_t length = 0;
-    for (std::size_t i = 0; i < (first & 0x7Fu); ++i) {
-        length = (length << 8) | static_cast<unsigned char>(bytes.at(2 + i));
-    }
-    return 2 + (first & 0x7Fu) + length;
-}
-
 TEST(LdapPingReply, EveryTruncationOfTheEntryIsNotAReply) {
     for (const auto& capture : kCaptures) {
         const std::string datagram = CaptureBytes(capture);
-        const std::size_t entry = FirstElementLength(datagram);
+        // The entry, which the search's result follows.
+        const std::size_t entry = ber::CompleteElementSize(datagram);
         for (std::size_t length = 0; length < datagram.size(); ++length) {
             // Once the entry is whole, the search's result that follows it is not needed.
             EXPECT_EQ(ParseLdapPingReply(std::string_view(datagram).substr(0, length),
