@@ -37,6 +37,7 @@ RootDseTry::RootDseTry(const ServerCandidate& server, const sockaddr_storage& ad
       expires_(std::min(now + timeouts.connect, deadline)) {
     fd_ = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
+        outOfDescriptors_ = errno == EMFILE || errno == ENFILE;
         progress_ = TryProgress::Failed;
         return;
     }

@@ -27,6 +27,8 @@ public:
 
     // Failed already when the connection could not even be started.
     TryProgress Progress() const { return progress_; }
+    // Failed at once because the process had no descriptor to spare.
+    bool OutOfDescriptors() const { return outOfDescriptors_; }
 
     // The socket to wait on, and for what.
     int Fd() const;
@@ -58,6 +60,7 @@ private:
     Clock::time_point deadline_;
     Clock::time_point expires_;
     Stage stage_ = Stage::Connecting;
+    bool outOfDescriptors_ = false;
     int fd_ = -1;        // until connected; then libldap owns it
     LDAP* ld_ = nullptr; // once connected
     short events_ = POLLOUT;

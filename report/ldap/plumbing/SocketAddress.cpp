@@ -58,4 +58,29 @@ socklen_t AddressLength(const sockaddr_storage& address) {
     }
 }
 
+bool SameEndpoint(const sockaddr_storage& a, const sockaddr_storage& b) {
+    if (a.ss_family != b.ss_family) {
+        return false;
+    }
+    switch (a.ss_family) {
+    case AF_INET: {
+        const auto& x = reinterpret_cast<const sockaddr_in&>(a);
+        const auto& y = reinterpret_cast<const sockaddr_in&>(b);
+        return x.sin_port == y.sin_port && x.sin_addr.s_addr == y.sin_addr.s_addr;
+    }
+    case AF_INET6: {
+        const auto& x = reinterpret_cast<const sockaddr_in6&>(a);
+        const auto& y = reinterpret_cast<const sockaddr_in6&>(b);
+        return x.sin6_port == y.sin6_port && x.sin6_scope_id == y.sin6_scope_id &&
+               std::memcmp(&x.sin6_addr, &y.sin6_addr, sizeof x.sin6_addr) == 0;
+    }
+    case AF_UNIX:
+        return std::strncmp(reinterpret_cast<const sockaddr_un&>(a).sun_path,
+                            reinterpret_cast<const sockaddr_un&>(b).sun_path,
+                            sizeof(sockaddr_un::sun_path)) == 0;
+    default:
+        return false;
+    }
+}
+
 } // namespace quindral

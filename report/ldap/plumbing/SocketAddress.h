@@ -17,6 +17,10 @@ std::optional<sockaddr_storage> LocalSocketAddress(const std::string& path);
 // The same IPv4 or IPv6 address with another port.
 sockaddr_storage WithPort(sockaddr_storage address, std::uint16_t port);
 
+// Whether two addresses are the same endpoint: family, address, port (and an IPv6 one's scope),
+// or a local socket's path.
+bool SameEndpoint(const sockaddr_storage& a, const sockaddr_storage& b);
+
 // The length that connect() takes for the address's family.
 socklen_t AddressLength(const sockaddr_storage& address);
 

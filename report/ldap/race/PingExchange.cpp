@@ -28,6 +28,7 @@ PingExchange::PingExchange(const sockaddr_storage& address, std::string_view dns
     : resendAt_(now + kResendAfter), expires_(expires) {
     const sockaddr_storage peer = WithPort(address, kPingPort);
     fd_ = ::socket(peer.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    outOfDescriptors_ = fd_ < 0 && (errno == EMFILE || errno == ENFILE);
     static thread_local std::mt19937 generator{std::random_device{}()};
     messageId_ = std::uniform_int_distribution<std::int32_t>(1, INT32_MAX)(generator);
     request_ = EncodeLdapPing(messageId_, dnsDomain);

@@ -25,6 +25,8 @@ public:
 
     // Gone already when it could not be sent.
     PingProgress Progress() const { return progress_; }
+    // Gone at once because the process had no descriptor to spare.
+    bool OutOfDescriptors() const { return outOfDescriptors_; }
 
     int Fd() const { return fd_; }
     // When it needs a turn even if no datagram comes: to be sent again, or to expire.
@@ -40,6 +42,7 @@ private:
     PingProgress Receive();
 
     int fd_ = -1;
+    bool outOfDescriptors_ = false;
     std::int32_t messageId_ = 0;
     std::string request_;
     Clock::time_point resendAt_;

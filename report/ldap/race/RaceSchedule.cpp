@@ -1,6 +1,7 @@
 #include "report/ldap/race/RaceSchedule.h"
 
 #include "report/ldap/activedirectory/ActiveDirectoryRecords.h"
+#include "report/ldap/plumbing/SocketAddress.h"
 
 #include <algorithm>
 #include <utility>
@@ -11,7 +12,7 @@ RaceSchedule::RaceSchedule(std::function<Clock::time_point()> clock, RaceStarts&
                            Clock::time_point deadline, std::optional<PingPlan> plan,
                            std::vector<ServerCandidate> servers)
     : clock_(std::move(clock)), starts_(starts), deadline_(deadline), plan_(std::move(plan)),
-      nextTryAt_(clock_()) {
+      startedAt_(clock_()), nextTryAt_(startedAt_), connectingAt_(startedAt_) {
     for (auto& candidate : servers) {
         order_.push_back(servers_.Add(std::move(candidate)));
     }
@@ -37,7 +38,10 @@ void RaceSchedule::PingReplied(std::size_t server, NetlogonReply reply) {
             pendingDecision_ = std::move(reply);
         }
     } else {
+        // A DC of another domain, or a catalog that is none or names no usable forest: it is out
+        // of this race, also when no reply decides.
         unfit_.push_back(server);
+        std::erase(order_, server);
     }
 }
 
@@ -121,13 +125,12 @@ void RaceSchedule::StartLookups() {
 }
 
 std::size_t RaceSchedule::PingBatchesDue(Clock::time_point now) const {
-    return firstPingAt_ ? 1 + static_cast<std::size_t>((now - *firstPingAt_) / kPingBatchInterval)
-                        : 1;
+    return 1 + static_cast<std::size_t>((now - startedAt_) / kPingBatchInterval);
 }
 
-// The servers of the batches due so far are pinged at every address they have, each address as
-// soon as it is known. A server that can no longer answer (every ping of it gone, or no address
-// at all) leaves its place in the batch to the next one.
+// The servers of the batches due so far are pinged, each as soon as it has an address. A server
+// still waiting for its address, or one that can no longer answer (every ping of it gone, or no
+// address at all), leaves its place in the batch to the next one.
 void RaceSchedule::StartPings(Clock::time_point now) {
     if (!plan_ || decidedAt_) {
         return;
@@ -136,18 +139,46 @@ void RaceSchedule::StartPings(Clock::time_point now) {
     std::size_t placed = 0;
     for (std::size_t index : pingOrder_) {
         RaceServer& server = servers_[index];
-        if (!server.MayAnswerPing()) {
+        if (!server.MayAnswerPing() || (server.pingsUnderWay == 0 && !server.HasAddressToPing())) {
             continue;
         }
         if (placed++ == allowed) {
             break;
         }
-        while (server.HasAddressToPing()) {
-            const sockaddr_storage& address = server.addresses[server.nextPing++];
-            if (starts_.Ping(index, address)) {
-                ++server.pingsUnderWay;
-                firstPingAt_ = firstPingAt_.value_or(now);
-            }
+        PingAddressesOf(index, now);
+        if (descriptorsAt_ == now) {
+            return;
+        }
+    }
+}
+
+// Pings the first address of each family that the server has, each address once in the race, and
+// kMaxPings in all: a name with hundreds of addresses costs a socket or two.
+void RaceSchedule::PingAddressesOf(std::size_t index, Clock::time_point now) {
+    RaceServer& server = servers_[index];
+    while (server.HasAddressToPing() && pingsStarted_ < kMaxPings) {
+        const sockaddr_storage& address = server.addresses[server.nextPing];
+        const auto before = server.addresses.begin() + static_cast<std::ptrdiff_t>(server.nextPing);
+        const bool familyPinged = std::any_of(server.addresses.begin(), before, [&](const auto& a) {
+            return a.ss_family == address.ss_family;
+        });
+        const bool addressPinged = std::any_of(pinged_.begin(), pinged_.end(), [&](const auto& a) {
+            return SameEndpoint(a, address);
+        });
+        if (familyPinged || addressPinged) {
+            ++server.nextPing;
+            continue;
+        }
+        const StartOutcome outcome = starts_.Ping(index, address);
+        if (outcome == StartOutcome::NoDescriptor) {
+            descriptorsAt_ = now;
+            return;
+        }
+        ++server.nextPing;
+        pinged_.push_back(address);
+        if (outcome == StartOutcome::Started) {
+            ++server.pingsUnderWay;
+            ++pingsStarted_;
         }
     }
 }
@@ -158,8 +189,8 @@ bool RaceSchedule::AnyPingMayBeAnswered() const {
 }
 
 // Connections wait for the pings: until a reply has decided their order (and the site's servers
-// are known, or a stagger has passed), or a stagger after the first ping, or until no ping can
-// still be answered.
+// are known, or a stagger has passed), or a stagger after the first pings were due, or until no
+// ping can still be answered.
 bool RaceSchedule::MayConnect(Clock::time_point now) const {
     if (!plan_) {
         return true;
@@ -167,10 +198,7 @@ bool RaceSchedule::MayConnect(Clock::time_point now) const {
     if (decidedAt_) {
         return siteLookup_ != SiteLookup::UnderWay || now >= *decidedAt_ + kStagger;
     }
-    if (firstPingAt_ && now >= *firstPingAt_ + kStagger) {
-        return true;
-    }
-    return !AnyPingMayBeAnswered();
+    return now >= startedAt_ + kStagger || !AnyPingMayBeAnswered();
 }
 
 bool RaceSchedule::AwaitingSiteServer(std::size_t server, Clock::time_point now) const {
@@ -178,25 +206,38 @@ bool RaceSchedule::AwaitingSiteServer(std::size_t server, Clock::time_point now)
            std::find(siteServers_.begin(), siteServers_.end(), server) != siteServers_.end();
 }
 
+// The first choice is awaited for the first connection, up to a stagger from when connections
+// could begin: an administrator's first URI, the records' best server.
+bool RaceSchedule::AwaitingFirstChoice(Clock::time_point now) const {
+    return triesStarted_ == 0 && now < connectingAt_ + kStagger;
+}
+
 // The next server to try an address of: the first in order that has one left. A server still
-// waiting for its first address holds back the ones after it, unless mayPassOver; a site's server
-// holds them back for a stagger after its records came all the same.
+// waiting for its first address holds back the ones after it, unless mayPassOver; the first
+// choice holds them back for a stagger all the same, and so does a site's server after its
+// records came.
 std::optional<std::size_t> RaceSchedule::NextToTry(bool mayPassOver, Clock::time_point now) const {
+    bool first = true; // no server ahead of this one may still be connected to
     for (std::size_t index : order_) {
         const RaceServer& server = servers_[index];
         if (server.HasAddressToTry()) {
             return index;
         }
-        if (server.MayGetAddresses() && (!mayPassOver || AwaitingSiteServer(index, now))) {
+        if (server.MayGetAddresses() && (!mayPassOver || AwaitingSiteServer(index, now) ||
+                                         (first && AwaitingFirstChoice(now)))) {
             return std::nullopt;
         }
+        first = first && server.Exhausted();
     }
     return std::nullopt;
 }
 
 void RaceSchedule::StartTries(Clock::time_point now) {
     while (MayConnect(now)) {
-        connecting_ = true;
+        if (!connecting_) {
+            connecting_ = true;
+            connectingAt_ = now;
+        }
         const bool due = now >= nextTryAt_;
         if (triesUnderWay_ > 0 && !due) {
             return;
@@ -206,8 +247,22 @@ void RaceSchedule::StartTries(Clock::time_point now) {
             return;
         }
         RaceServer& server = servers_[*index];
-        if (starts_.Try(*index, server.addresses[server.nextTry++])) {
+        const sockaddr_storage& address = server.addresses[server.nextTry];
+        if (std::any_of(tried_.begin(), tried_.end(),
+                        [&](const auto& a) { return SameEndpoint(a, address); })) {
+            ++server.nextTry; // reached under another name or record already
+            continue;
+        }
+        const StartOutcome outcome = starts_.Try(*index, address);
+        if (outcome == StartOutcome::NoDescriptor) {
+            descriptorsAt_ = now;
+            return;
+        }
+        ++server.nextTry;
+        tried_.push_back(address);
+        if (outcome == StartOutcome::Started) {
             ++triesUnderWay_;
+            ++triesStarted_;
             nextTryAt_ = now + kStagger;
         } else {
             nextTryAt_ = now; // one that fails at once lets the next one start at once too
@@ -225,9 +280,15 @@ Clock::time_point RaceSchedule::WakeAt() const {
         }
     };
     until(nextTryAt_);
-    if (firstPingAt_ && !decidedAt_) {
-        until(*firstPingAt_ + kStagger);
-        until(*firstPingAt_ + PingBatchesDue(now) * kPingBatchInterval);
+    if (plan_ && !decidedAt_) {
+        until(startedAt_ + kStagger);
+        until(startedAt_ + PingBatchesDue(now) * kPingBatchInterval);
+    }
+    if (connecting_ && triesStarted_ == 0) {
+        until(connectingAt_ + kStagger);
+    }
+    if (descriptorsAt_) {
+        until(*descriptorsAt_ + kStagger);
     }
     if (decidedAt_) {
         until(*decidedAt_ + kStagger);

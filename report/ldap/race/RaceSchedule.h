@@ -21,6 +21,12 @@ inline constexpr std::chrono::milliseconds kStagger{250};
 // while no usable reply has come.
 inline constexpr std::size_t kPingBatch = 5;
 inline constexpr std::chrono::milliseconds kPingBatchInterval{100};
+// Pings go to the first address of each family of a server, and to this many addresses in all.
+inline constexpr std::size_t kMaxPings = 64;
+
+// What came of starting a ping or a try: under way, failed at once, or not started for want of a
+// descriptor (to be started again when one may be free; the server has not failed).
+enum class StartOutcome { Started, Failed, NoDescriptor };
 
 struct RaceResult {
     std::optional<RootDseEntry> entry;  // the winner's root entry
@@ -33,9 +39,8 @@ class RaceStarts {
 public:
     // Both address families of the server's host.
     virtual void LookUpAddresses(std::size_t server) = 0;
-    // False when the ping or the try failed at once.
-    virtual bool Ping(std::size_t server, const sockaddr_storage& address) = 0;
-    virtual bool Try(std::size_t server, const sockaddr_storage& address) = 0;
+    virtual StartOutcome Ping(std::size_t server, const sockaddr_storage& address) = 0;
+    virtual StartOutcome Try(std::size_t server, const sockaddr_storage& address) = 0;
     // Every ping still under way is given up.
     virtual void StopPings() = 0;
     // The SRV names of the client's site, best first; the first with records settles it.
@@ -49,16 +54,22 @@ protected:
 // them: the schedule alone, with no socket, asking the time of the clock it is handed.
 //
 // Servers are connected to in the order given: the first at once, each further one when the tries
-// under way have not answered within kStagger, or at once when one fails. A server still being
-// looked up holds back the ones after it until a connection is due. With a ping plan, the servers
-// are pinged first, kPingBatch at a time, the next batch kPingBatchInterval later while no usable
-// reply has come. The first usable reply decides the order of connection (see SiteSelection) and
-// lets the next connection start at once; when it sends the client to its site's servers, their
-// records are looked up and awaited for at most kStagger, and a site's server whose address is
-// still being looked up is awaited for kStagger from the moment its records came, before any server
-// outside the site is connected to. Without a decision, connections start kStagger after the first
-// ping, or as soon as no ping can still be answered. The race is over with the first root entry,
-// when nothing is left that could give one, or at the deadline.
+// under way have not answered within kStagger, or at once when one fails. Each address and port is
+// tried once, however many servers lead to it. A server still being looked up holds back the ones
+// after it until a connection is due; the first choice, for the first connection, for a stagger
+// from when connections could begin. With a ping plan, the servers are pinged first, kPingBatch
+// at a time from the race's start, the next batch kPingBatchInterval later while no usable reply
+// has come; a place in a batch goes to a server that has an address, and one whose address comes
+// later is pinged when it comes. The first usable reply decides the order of connection (see
+// SiteSelection) and lets the next connection start at once; a reply that cannot be used takes its
+// server out of the race. When the decision sends the client to its site's servers, their records
+// are looked up and awaited for at most kStagger, and a site's server whose address is still
+// being looked up is awaited for kStagger from the moment its records came, before any server
+// outside the site is connected to. Without a decision, connections start kStagger after the
+// race's start (when the first pings were due), or as soon as no ping can still be answered. A
+// start that finds no descriptor is made again at the next turn, a stagger later at the latest.
+// The race is over with the first root entry, when nothing is left that could give one, or at
+// the deadline.
 class RaceSchedule {
 public:
     RaceSchedule(std::function<Clock::time_point()> clock, RaceStarts& starts,
@@ -93,6 +104,8 @@ private:
     void StartPings(Clock::time_point now);
     void StartTries(Clock::time_point now);
     std::size_t PingBatchesDue(Clock::time_point now) const;
+    void PingAddressesOf(std::size_t index, Clock::time_point now);
+    bool AwaitingFirstChoice(Clock::time_point now) const;
     bool MayConnect(Clock::time_point now) const;
     bool AnyPingMayBeAnswered() const;
     std::optional<std::size_t> NextToTry(bool mayPassOver, Clock::time_point now) const;
@@ -110,10 +123,16 @@ private:
     std::vector<std::size_t> siteServers_;
     std::optional<NetlogonReply> pendingDecision_; // the first usable reply since the last turn
     int triesUnderWay_ = 0;
-    bool connecting_ = false; // connections have begun
+    int triesStarted_ = 0;
+    std::size_t pingsStarted_ = 0;
+    std::vector<sockaddr_storage> tried_;  // every address and port tried, once each
+    std::vector<sockaddr_storage> pinged_; // every address pinged, once each
+    bool connecting_ = false;              // connections have begun
     SiteLookup siteLookup_ = SiteLookup::None;
+    Clock::time_point startedAt_; // the first pings are due, and the batches counted from here
     Clock::time_point nextTryAt_;
-    std::optional<Clock::time_point> firstPingAt_;
+    Clock::time_point connectingAt_;                 // when connections could first begin
+    std::optional<Clock::time_point> descriptorsAt_; // a start found no descriptor
     std::optional<Clock::time_point> decidedAt_;
     std::optional<Clock::time_point> siteRecordsAt_;
     RaceResult result_;

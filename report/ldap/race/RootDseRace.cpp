@@ -108,25 +108,25 @@ void RootDseRace::LookUpAddresses(std::size_t server) {
     }
 }
 
-bool RootDseRace::Ping(std::size_t server, const sockaddr_storage& address) {
+StartOutcome RootDseRace::Ping(std::size_t server, const sockaddr_storage& address) {
     const auto now = Clock::now();
     auto ping = std::make_unique<PingExchange>(address, pingPlan_->domain, now,
                                                std::min(now + timeouts_.connect, deadline_));
     if (ping->Progress() != PingProgress::UnderWay) {
-        return false;
+        return ping->OutOfDescriptors() ? StartOutcome::NoDescriptor : StartOutcome::Failed;
     }
     pings_.push_back({server, std::move(ping)});
-    return true;
+    return StartOutcome::Started;
 }
 
-bool RootDseRace::Try(std::size_t server, const sockaddr_storage& address) {
+StartOutcome RootDseRace::Try(std::size_t server, const sockaddr_storage& address) {
     auto attempt = std::make_unique<RootDseTry>(schedule_->Candidate(server), address, timeouts_,
                                                 deadline_, Clock::now());
     if (attempt->Progress() == TryProgress::Failed) {
-        return false;
+        return attempt->OutOfDescriptors() ? StartOutcome::NoDescriptor : StartOutcome::Failed;
     }
     tries_.push_back({server, std::move(attempt)});
-    return true;
+    return StartOutcome::Started;
 }
 
 void RootDseRace::StopPings() {

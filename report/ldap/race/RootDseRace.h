@@ -43,8 +43,8 @@ private:
     void Turn(Clock::time_point now) override;
 
     void LookUpAddresses(std::size_t server) override;
-    bool Ping(std::size_t server, const sockaddr_storage& address) override;
-    bool Try(std::size_t server, const sockaddr_storage& address) override;
+    StartOutcome Ping(std::size_t server, const sockaddr_storage& address) override;
+    StartOutcome Try(std::size_t server, const sockaddr_storage& address) override;
     void StopPings() override;
     void LookUpSite(const std::vector<std::string>& names) override;
 

@@ -23,13 +23,15 @@ constexpr ms kNever{-1};
 // How long a silent ping or a hung connection lasts before it gives up (NETWORK_TIMEOUT).
 constexpr ms kGivesUp = 5s;
 
-enum class Ping { Silent, Refused, Closest, OtherSite };
+enum class Ping { Silent, Refused, Closest, OtherSite, OtherDomain };
 enum class Tcp { Answers, Fails, Hangs };
 
 // One domain controller, dcN.quindral.test; every delay counts from the start it answers.
 struct Peer {
     const char* name;
-    ms address = 0ms; // its lookup's answer (kNever: none comes)
+    ms address = 0ms;  // its lookup's answer (kNever: none comes)
+    int host = 0;      // its address, 127.0.1.host (0: its own, by its place in the row)
+    int addresses = 1; // how many IPv4 addresses its name has
     Ping ping = Ping::Silent;
     ms pingAnswer = 1ms;
     Tcp tcp = Tcp::Answers;
@@ -44,6 +46,7 @@ struct ScheduleRow {
     std::vector<Peer> peers;
     ms siteRecords = 10ms; // after the site lookup starts (kNever: none comes)
     ms deadline = 20s;
+    int descriptors = 1000;          // how many pings and tries may be open at once
     std::vector<std::string> starts; // "<ms> ping|try|site [dcN]", in order
     const char* winner = nullptr;
     ms over = 0ms;
@@ -121,64 +124,97 @@ private:
     }
 
     void LookUpAddresses(std::size_t server) override {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        ::inet_pton(AF_INET, "127.0.0.10", &address.sin_addr);
-        sockaddr_storage stored{};
-        std::memcpy(&stored, &address, sizeof address);
-        At(PeerOf(server).address, false, [this, server, stored] {
-            schedule_->AddressesAnswered(server, {stored}); // IPv4
-            schedule_->AddressesAnswered(server, {});       // no IPv6
+        const Peer& peer = PeerOf(server);
+        const auto place = &peer - row_.peers.data();
+        std::vector<sockaddr_storage> stored;
+        for (int i = 0; i < peer.addresses; ++i) {
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(389);
+            address.sin_addr.s_addr =
+                htonl(0x7F000000u + (static_cast<std::uint32_t>(i) << 8) +
+                      static_cast<std::uint32_t>(peer.host > 0 ? peer.host : place + 1));
+            stored.emplace_back();
+            std::memcpy(&stored.back(), &address, sizeof address);
+        }
+        At(peer.address, false, [this, server, stored] {
+            schedule_->AddressesAnswered(server, stored); // IPv4
+            schedule_->AddressesAnswered(server, {});     // no IPv6
         });
     }
-    bool Ping(std::size_t server, const sockaddr_storage&) override {
+    // Whether one more ping or try finds a descriptor; each one's end gives it back.
+    bool Open() {
+        if (open_ >= row_.descriptors) {
+            return false;
+        }
+        ++open_;
+        return true;
+    }
+    std::function<void()> Closing(std::function<void()> happen) {
+        return [this, happen] {
+            --open_;
+            happen();
+        };
+    }
+    StartOutcome Ping(std::size_t server, const sockaddr_storage&) override {
         const Peer& peer = PeerOf(server);
+        if (!Open()) {
+            return StartOutcome::NoDescriptor;
+        }
         Log("ping", peer.name);
         const std::string host = std::string(peer.name) + ".quindral.test";
         switch (peer.ping) {
         case Ping::Silent:
-            At(kGivesUp, true, [this, server] { schedule_->PingGone(server); });
+            At(kGivesUp, true, Closing([this, server] { schedule_->PingGone(server); }));
             break;
         case Ping::Refused:
-            At(0ms, true, [this, server] { schedule_->PingGone(server); });
+            At(0ms, true, Closing([this, server] { schedule_->PingGone(server); }));
             break;
         case Ping::Closest:
-        case Ping::OtherSite: {
-            const bool closest = peer.ping == Ping::Closest;
-            At(peer.pingAnswer, true, [this, server, host, closest] {
-                schedule_->PingReplied(
-                    server, DcReply(host, kWritableDcFlags | (closest ? kDsClosestFlag : 0),
-                                    "Default-First-Site-Name",
-                                    closest ? "Default-First-Site-Name" : "SiteB"));
-            });
+        case Ping::OtherSite:
+        case Ping::OtherDomain: {
+            const bool closest = peer.ping != Ping::OtherSite;
+            const std::string domain =
+                peer.ping == Ping::OtherDomain ? "other.test" : "quindral.test";
+            const std::string replier = std::string(peer.name) + "." + domain;
+            At(peer.pingAnswer, true, Closing([this, server, replier, closest, domain] {
+                   schedule_->PingReplied(
+                       server, DcReply(replier, kWritableDcFlags | (closest ? kDsClosestFlag : 0),
+                                       "Default-First-Site-Name",
+                                       closest ? "Default-First-Site-Name" : "SiteB", domain));
+               }));
             break;
         }
         }
-        return true;
+        return StartOutcome::Started;
     }
-    bool Try(std::size_t server, const sockaddr_storage&) override {
+    StartOutcome Try(std::size_t server, const sockaddr_storage&) override {
         const Peer& peer = PeerOf(server);
+        if (!Open()) {
+            return StartOutcome::NoDescriptor;
+        }
         Log("try", peer.name);
         const std::string host = std::string(peer.name) + ".quindral.test";
         switch (peer.tcp) {
         case Tcp::Answers:
-            At(peer.tcpAnswer, false, [this, server, host] {
-                RootDseEntry entry;
-                entry.attributes["dnshostname"] = {"dnsHostName", {host}};
-                schedule_->TryAnswered(server, entry);
-            });
+            At(peer.tcpAnswer, false, Closing([this, server, host] {
+                   RootDseEntry entry;
+                   entry.attributes["dnshostname"] = {"dnsHostName", {host}};
+                   schedule_->TryAnswered(server, entry);
+               }));
             break;
         case Tcp::Fails:
-            At(peer.tcpAnswer, false, [this, server] { schedule_->TryFailed(server); });
+            At(peer.tcpAnswer, false, Closing([this, server] { schedule_->TryFailed(server); }));
             break;
         case Tcp::Hangs:
-            At(kGivesUp, false, [this, server] { schedule_->TryFailed(server); });
+            At(kGivesUp, false, Closing([this, server] { schedule_->TryFailed(server); }));
             break;
         }
-        return true;
+        return StartOutcome::Started;
     }
     void StopPings() override {
-        std::erase_if(events_, [](const auto& event) { return event.second.ping; });
+        open_ -= static_cast<int>(
+            std::erase_if(events_, [](const auto& event) { return event.second.ping; }));
     }
     void LookUpSite(const std::vector<std::string>& names) override {
         Log("site");
@@ -196,6 +232,7 @@ private:
     const Clock::time_point start_ = Clock::time_point{} + 1h;
     Clock::time_point now_ = start_;
     std::multimap<Clock::time_point, Event> events_;
+    int open_ = 0;
     std::optional<RaceSchedule> schedule_;
 };
 
@@ -207,6 +244,16 @@ std::vector<Peer> EightSilentAheadOfALiveOne() {
         peers.push_back({.name = name, .tcp = Tcp::Hangs});
     }
     peers.push_back({.name = "dc9", .ping = Ping::Closest});
+    return peers;
+}
+
+// Five domain controllers whose names resolve after the delay given (or never), ahead of a sixth.
+std::vector<Peer> FiveNamesAheadOf(ms address, Peer sixth) {
+    std::vector<Peer> peers;
+    for (const char* name : {"dc1", "dc2", "dc3", "dc4", "dc5"}) {
+        peers.push_back({.name = name, .address = address});
+    }
+    peers.push_back(sixth);
     return peers;
 }
 
@@ -323,6 +370,72 @@ const ScheduleRow kRows[] = {
                {.name = "dc2", .tcp = Tcp::Fails, .tcpAnswer = 0ms}},
      .starts = {"0 ping dc1", "0 ping dc2", "250 try dc1", "250 try dc2"},
      .over = 250ms},
+    // A place in a batch goes to a server that has an address; one whose address comes later is
+    // pinged when it comes.
+    {.name = "UnresolvedNamesHoldNoPlaceInTheBatch",
+     .peers = FiveNamesAheadOf(kNever, {.name = "dc6", .ping = Ping::Closest}),
+     .starts = {"0 ping dc6", "1 try dc6"},
+     .winner = "dc6",
+     .over = 2ms},
+    {.name = "NamesThatResolveLateArePingedWhenTheyResolve",
+     .peers = FiveNamesAheadOf(50ms, {.name = "dc6", .ping = Ping::Closest, .pingAnswer = 100ms}),
+     .starts = {"0 ping dc6", "50 ping dc1", "50 ping dc2", "50 ping dc3", "50 ping dc4",
+                "50 ping dc5", "100 try dc6"},
+     .winner = "dc6",
+     .over = 101ms},
+    {.name = "NoReplyConnectsAStaggerAfterThePingsWereDueSentOrNot",
+     .peers = {{.name = "dc1", .address = kNever}, {.name = "dc2", .address = 300ms}},
+     .starts = {"300 ping dc2", "500 try dc2"},
+     .winner = "dc2",
+     .over = 501ms},
+    // The first choice is awaited for the first connection, a stagger at most.
+    {.name = "FirstChoiceStillResolvingIsAwaited",
+     .pinged = false,
+     .peers = {{.name = "dc1", .address = 100ms}, {.name = "dc2"}},
+     .starts = {"100 try dc1"},
+     .winner = "dc1",
+     .over = 101ms},
+    {.name = "FirstChoiceThatNeverResolvesIsAwaitedOneStagger",
+     .pinged = false,
+     .peers = {{.name = "dc1", .address = kNever}, {.name = "dc2"}},
+     .starts = {"250 try dc2"},
+     .winner = "dc2",
+     .over = 251ms},
+    // A DC that answers for another domain is out of the race, also when no reply decides.
+    {.name = "UnfitReplyTakesItsDcOut",
+     .peers = {{.name = "dc1", .ping = Ping::OtherDomain}, {.name = "dc2"}},
+     .starts = {"0 ping dc1", "0 ping dc2", "250 try dc2"},
+     .winner = "dc2",
+     .over = 251ms},
+    // Each address and port once, however many records or names lead to it.
+    {.name = "DcListedTwiceIsTriedOnce",
+     .pinged = false,
+     .peers = {{.name = "dc1", .tcp = Tcp::Hangs}, {.name = "dc1"}, {.name = "dc2"}},
+     .starts = {"0 try dc1", "250 try dc2"},
+     .winner = "dc2",
+     .over = 251ms},
+    {.name = "TwoNamesOfOneAddressAreTriedOnce",
+     .peers = {{.name = "dc1", .host = 9, .tcp = Tcp::Hangs},
+               {.name = "dc2", .host = 9, .tcp = Tcp::Hangs},
+               {.name = "dc3"}},
+     .starts = {"0 ping dc1", "0 ping dc3", "250 try dc1", "500 try dc3"},
+     .winner = "dc3",
+     .over = 501ms},
+    // Bounded sockets: the first address of each family is pinged; a start that finds no
+    // descriptor is made again once one is free.
+    {.name = "HundredsOfAddressesCostOnePing",
+     .peers = {{.name = "dc1", .addresses = 300, .tcp = Tcp::Hangs},
+               {.name = "dc2", .ping = Ping::Closest, .pingAnswer = 5ms}},
+     .starts = {"0 ping dc1", "0 ping dc2", "5 try dc2"},
+     .winner = "dc2",
+     .over = 6ms},
+    {.name = "NoDescriptorIsNoFailedServer",
+     .pinged = false,
+     .peers = {{.name = "dc1", .tcp = Tcp::Hangs}, {.name = "dc2"}},
+     .descriptors = 1,
+     .starts = {"0 try dc1", "5000 try dc2"},
+     .winner = "dc2",
+     .over = 5001ms},
     {.name = "Deadline",
      .pinged = false,
      .peers = {{.name = "dc1", .tcp = Tcp::Hangs},
