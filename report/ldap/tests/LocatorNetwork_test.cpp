@@ -217,6 +217,55 @@ TEST(FarResolverTest, ClientsSiteDcNamedOnlyInItsSiteRecordsWins) {
     EXPECT_LT(took, std::chrono::seconds(5));
 }
 
+// Five domain controllers whose names never resolve, ahead of a live one: they hold no place in
+// the pings' batch, so the live DC is pinged and connected to at once, not after their lookups
+// fail (2 s here, 15 s with resolv.conf's defaults).
+TEST(UnresolvableNamesTest, LiveDcBehindThemAnswersWithinASecond) {
+    QUINDRAL_NEED_PRIVATE_NETWORK();
+    TestHost host("ws1.quindral.test", kResolvConf,
+                  "127.0.0.1 localhost\n127.0.1.1 ws1.quindral.test\n");
+    ScriptedDns dns([](const DnsQuery& query, bool) -> std::optional<std::string> {
+        if (query.type == kTypeSrv && query.name == "_ldap._tcp.dc._msdcs.quindral.test") {
+            std::vector<std::string> answers;
+            for (int i = 1; i <= 5; ++i) {
+                answers.push_back(
+                    SrvAnswer(0, 100, 389, DnsName("lost" + std::to_string(i) + ".quindral.test")));
+            }
+            answers.push_back(SrvAnswer(10, 100, 389, DnsName("dc1.quindral.test")));
+            return DnsReply(query, answers);
+        }
+        if (query.name == "dc1.quindral.test") {
+            return DnsReply(query, query.type == kTypeA ? std::vector{AAnswer("127.0.0.10")}
+                                                        : std::vector<std::string>{});
+        }
+        if (query.name.starts_with("lost")) {
+            return std::nullopt; // never answered
+        }
+        return DnsReply(query, {}, kRcodeNxDomain);
+    });
+    ScriptedPing pings(
+        {{"127.0.0.10", Answer::Reply,
+          DcReply("dc1.quindral.test", kWritableDcFlags | kDsClosestFlag, "S", "S")}});
+    SlapdServer dc1({"127.0.0.10", {389}, "ad-ldap.ldif"});
+    const auto [report, took] = TimedFetch("LDAP");
+    EXPECT_EQ(report, kAdLdapReport);
+    EXPECT_LT(took, std::chrono::seconds(1)); // about 0.1 s expected
+}
+
+// The administrator's URI order is a preference: the first URI, a name still being looked up, is
+// reported rather than the numeric second that needs no lookup.
+TEST(UriOrderTest, FirstUriWinsOverANumericSecond) {
+    QUINDRAL_NEED_PRIVATE_NETWORK();
+    TestHost host("ws1.quindral.test", kResolvConf);
+    DnsmasqServer dns(kHosts);
+    const SlapdServer servers[] = {SlapdServer({"127.0.0.10", {389}, "ad-ldap.ldif"}),
+                                   SlapdServer({"127.0.0.11", {389}, "ad-ldap-siteb.ldif"})};
+    ClientConfiguration configuration("ldap://dc1.quindral.test ldap://127.0.0.11");
+    const auto [report, took] = TimedFetch("LDAP");
+    EXPECT_NE(report.find("  dnsHostName: dc1.quindral.test\r\n"), std::string::npos) << report;
+    EXPECT_EQ(CountLogLines(servers[1].StatsLog(), " SRCH base="), 0);
+}
+
 // Three servers that accept the connection and never answer, ahead of a live one.
 struct DeadFirstCase {
     const char* name;
