@@ -100,9 +100,10 @@ std::optional<RootDseEntry> LocateThroughDns(Provider provider, const ServerTime
 
 std::optional<RootDseEntry> LocateRootDse(Provider provider) {
     const auto start = Clock::now();
-    // Until libldap has read its configuration, the timeouts it sets are not known: its defaults
-    // bound the wait.
-    if (!AwaitLibldapFirstUse(start + kDefaultTimeouts.connect + kDefaultTimeouts.search)) {
+    // Until libldap has read its configuration, the timeouts it sets are known only from the same
+    // files and variables, read here.
+    const auto expected = TimeoutsBeforeFirstUse();
+    if (!AwaitLibldapFirstUse(start + expected.connect + expected.search)) {
         return std::nullopt;
     }
     const auto configured = ConfiguredUriList();

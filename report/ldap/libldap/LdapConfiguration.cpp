@@ -1,10 +1,16 @@
 #include "report/ldap/libldap/LdapConfiguration.h"
 
 #include "report/ldap/libldap/ServerCandidate.h"
+#include "report/ldap/plumbing/Text.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <fcntl.h>
 #include <ldap.h>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quindral {
 
@@ -27,7 +33,104 @@ std::optional<std::chrono::microseconds> ConfiguredTimeout(int option) {
     return timeout;
 }
 
+// A timeout's value as libldap takes it: whole seconds, above zero, and nothing else.
+std::optional<std::chrono::microseconds> TimeoutValue(std::string_view text) {
+    std::uint64_t seconds = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (error != std::errc() || end != text.data() + text.size() || seconds == 0 ||
+        seconds > 1000000) {
+        return std::nullopt;
+    }
+    return std::chrono::seconds(seconds);
+}
+
+// Reads NETWORK_TIMEOUT and TIMEOUT from an ldap.conf-style file into the timeouts, as libldap
+// reads its lines: a keyword (in any case), white space, the value; "#" lines are comments.
+void ReadTimeouts(const std::string& path, ServerTimeouts& timeouts) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return;
+    }
+    struct stat status {};
+    std::string text;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size < (1 << 20)) {
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
+            text.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    ::close(fd);
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        std::string_view line(text.data() + at, end - at);
+        at = end + 1;
+        if (line.starts_with('#')) {
+            continue;
+        }
+        const auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+        while (!line.empty() && space(line.front())) {
+            line.remove_prefix(1);
+        }
+        while (!line.empty() && space(line.back())) {
+            line.remove_suffix(1);
+        }
+        const auto gap = std::find_if(line.begin(), line.end(), space);
+        if (gap == line.end()) {
+            continue;
+        }
+        const std::string keyword = AsciiLowerCase(line.substr(0, gap - line.begin()));
+        std::string_view value = line.substr(gap - line.begin());
+        while (!value.empty() && space(value.front())) {
+            value.remove_prefix(1);
+        }
+        const auto timeout = TimeoutValue(value);
+        if (timeout && keyword == "network_timeout") {
+            timeouts.connect = *timeout;
+        } else if (timeout && keyword == "timeout") {
+            timeouts.search = *timeout;
+        }
+    }
+}
+
+void ReadUserTimeouts(const char* file, const std::function<const char*(const char*)>& environment,
+                      ServerTimeouts& timeouts) {
+    if (const char* home = environment("HOME")) {
+        ReadTimeouts(std::string(home) + "/" + file, timeouts);
+        ReadTimeouts(std::string(home) + "/." + file, timeouts);
+    }
+    ReadTimeouts(file, timeouts);
+}
+
 } // namespace
+
+ServerTimeouts TimeoutsBeforeFirstUse(const std::function<const char*(const char*)>& environment,
+                                      const std::string& systemFile) {
+    ServerTimeouts timeouts = kDefaultTimeouts;
+    if (environment("LDAPNOINIT") != nullptr) {
+        return timeouts;
+    }
+    ReadTimeouts(systemFile, timeouts);
+    if (::geteuid() != ::getuid()) {
+        return timeouts;
+    }
+    ReadUserTimeouts("ldaprc", environment, timeouts);
+    if (const char* file = environment("LDAPCONF")) {
+        ReadTimeouts(file, timeouts);
+    }
+    if (const char* file = environment("LDAPRC")) {
+        ReadUserTimeouts(file, environment, timeouts);
+    }
+    for (const auto& [name, timeout] : {std::pair{"LDAPNETWORK_TIMEOUT", &timeouts.connect},
+                                        std::pair{"LDAPTIMEOUT", &timeouts.search}}) {
+        if (const char* value = environment(name)) {
+            if (const auto parsed = TimeoutValue(value)) {
+                *timeout = *parsed;
+            }
+        }
+    }
+    return timeouts;
+}
 
 std::optional<std::string> ConfiguredUriList() {
     char* uri = nullptr;

@@ -3,6 +3,8 @@
 #include "report/ldap/libldap/Provider.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,5 +35,16 @@ std::vector<std::string> UrisForProvider(const std::string& uriList, Provider pr
 
 // NETWORK_TIMEOUT and TIMEOUT, or their defaults of 5 s and 15 s.
 ServerTimeouts EffectiveTimeouts();
+
+// NETWORK_TIMEOUT and TIMEOUT as libldap will read them at its first use, read without libldap,
+// which looks this host's name up before it reads its configuration: a hosts source that hangs
+// there must not hold back what bounds the click. The files and variables in libldap's own order,
+// each later one overriding: the system's ldap.conf; the user's ldaprc files (HOME/ldaprc,
+// HOME/.ldaprc, ./ldaprc), but not for a set-user-ID program; LDAPCONF's file; LDAPRC's files, as
+// ldaprc's; LDAPNETWORK_TIMEOUT and LDAPTIMEOUT. Nothing but the defaults with LDAPNOINIT. Only
+// regular files are read, without waiting on anything else.
+ServerTimeouts
+TimeoutsBeforeFirstUse(const std::function<const char*(const char*)>& environment = std::getenv,
+                       const std::string& systemFile = "/etc/ldap/ldap.conf");
 
 } // namespace quindral

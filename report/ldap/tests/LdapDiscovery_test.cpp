@@ -61,6 +61,22 @@ TEST(ConfiguredTimeout, NetworkTimeoutFromLdapConfWins) {
     EXPECT_LT(took, std::chrono::seconds(4)); // the default would be 5 s
 }
 
+// The first click while libldap's first use hangs (here on a configuration file that is a FIFO;
+// on a real host, a hosts source such as sss or winbind): it ends by the bound configured, not by
+// libldap's defaults (20 s).
+TEST(ConfiguredTimeout, FirstClickEndsByTheConfiguredBoundWhileTheFirstUseHangs) {
+    TempDirectory dir;
+    const auto fifo = dir.path() / "ldap.conf";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto start = std::chrono::steady_clock::now();
+    const std::string report =
+        Probe("LDAPCONF=" + fifo.string() + " LDAPNETWORK_TIMEOUT=1 LDAPTIMEOUT=1", "LDAP");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(report, kFailedBindReport);
+    // 2 s for the click, then a second that the end gives the first use.
+    EXPECT_LT(took, std::chrono::seconds(6));
+}
+
 // The program started and ended at once, again and again: libldap's first use, still at work on a
 // thread of its own when the program ends, must never meet libldap's own end (a double free at
 // worst, a leak under the sanitizers).
