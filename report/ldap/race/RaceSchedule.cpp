@@ -8,6 +8,15 @@
 
 namespace quindral {
 
+namespace {
+
+bool Among(const std::vector<sockaddr_storage>& addresses, const sockaddr_storage& address) {
+    return std::any_of(addresses.begin(), addresses.end(),
+                       [&](const auto& known) { return SameEndpoint(known, address); });
+}
+
+} // namespace
+
 RaceSchedule::RaceSchedule(std::function<Clock::time_point()> clock, RaceStarts& starts,
                            Clock::time_point deadline, std::optional<PingPlan> plan,
                            std::vector<ServerCandidate> servers)
@@ -162,10 +171,7 @@ void RaceSchedule::PingAddressesOf(std::size_t index, Clock::time_point now) {
         const bool familyPinged = std::any_of(server.addresses.begin(), before, [&](const auto& a) {
             return a.ss_family == address.ss_family;
         });
-        const bool addressPinged = std::any_of(pinged_.begin(), pinged_.end(), [&](const auto& a) {
-            return SameEndpoint(a, address);
-        });
-        if (familyPinged || addressPinged) {
+        if (familyPinged || Among(pinged_, address)) {
             ++server.nextPing;
             continue;
         }
@@ -248,8 +254,7 @@ void RaceSchedule::StartTries(Clock::time_point now) {
         }
         RaceServer& server = servers_[*index];
         const sockaddr_storage& address = server.addresses[server.nextTry];
-        if (std::any_of(tried_.begin(), tried_.end(),
-                        [&](const auto& a) { return SameEndpoint(a, address); })) {
+        if (Among(tried_, address)) {
             ++server.nextTry; // reached under another name or record already
             continue;
         }
