@@ -41,50 +41,59 @@ std::optional<std::string> ForestOf(const std::string& domain,
     return forest && IsDnsName(*forest) ? forest : std::nullopt;
 }
 
-// The SRV names asked of each domain, best first: the provider's; for a global catalog, the domain
-// controllers' after them, which name the forest when the domain registers no catalogs of its own
-// (catalogs are registered under the forest root only).
-std::vector<std::string> NamesToAsk(Provider provider, const std::string& domain) {
-    auto names = SrvNamesFor(provider, domain);
-    if (provider == Provider::GlobalCatalog) {
-        const auto controllers = SrvNamesFor(Provider::Ldap, domain);
-        names.insert(names.end(), controllers.begin(), controllers.end());
+// One SRV name asked, and what its records stand for.
+struct SrvQuestion {
+    std::string name;
+    std::string domain;
+    Provider serves;      // catalogs, or domain controllers (and LDAP servers)
+    bool activeDirectory; // Active Directory's own records, whose servers are pinged; not the
+                          // "_ldap._tcp.<domain>" that any LDAP server may stand in
+};
+
+// The SRV names asked, best first: every domain's Active Directory names before any domain's
+// plain "_ldap._tcp", so that an LDAP server of another domain never beats the client's own DCs.
+// For a global catalog, each domain's catalog names, then its domain controllers', which name the
+// forest when the domain registers no catalogs of its own (catalogs are registered under the
+// forest root only).
+std::vector<SrvQuestion> QuestionsFor(Provider provider, const std::vector<std::string>& domains) {
+    std::vector<SrvQuestion> activeDirectory;
+    std::vector<SrvQuestion> plain;
+    for (const auto& domain : domains) {
+        if (provider == Provider::GlobalCatalog) {
+            for (auto& name : SrvNamesFor(Provider::GlobalCatalog, domain)) {
+                activeDirectory.push_back({std::move(name), domain, Provider::GlobalCatalog, true});
+            }
+        }
+        auto controllers = SrvNamesFor(Provider::Ldap, domain);
+        activeDirectory.push_back({std::move(controllers.front()), domain, Provider::Ldap, true});
+        plain.push_back({std::move(controllers.back()), domain, Provider::Ldap, false});
     }
-    return names;
+    activeDirectory.insert(activeDirectory.end(), plain.begin(), plain.end());
+    return activeDirectory;
 }
 
 std::optional<RootDseEntry> LocateThroughDns(Provider provider, const ServerTimeouts& timeouts,
                                              Clock::time_point deadline) {
-    const auto domains = ClientDomains(deadline);
-    if (domains.empty()) {
-        return std::nullopt;
-    }
-    // Every domain's names at once: the first domain, in order, whose records answer wins.
+    const auto questions = QuestionsFor(provider, ClientDomains(deadline));
     std::vector<std::string> names;
-    for (const auto& domain : domains) {
-        const auto own = NamesToAsk(provider, domain);
-        names.insert(names.end(), own.begin(), own.end());
+    for (const auto& question : questions) {
+        names.push_back(question.name);
     }
     auto found = ServersFromSrv(names, deadline);
     if (!found) {
         return std::nullopt;
     }
-    const std::size_t namesPerDomain = names.size() / domains.size();
-    const std::string& domain = domains[found->nameIndex / namesPerDomain];
-    const std::size_t name = found->nameIndex % namesPerDomain;
-    // The provider's own records. Those of Active Directory (all but "_ldap._tcp.<domain>", which
-    // any LDAP server may stand in) name domain controllers, pinged first as the Windows locator
-    // pings them.
-    const std::size_t ownNames = SrvNamesFor(provider, domain).size();
-    if (name < ownNames) {
-        const bool pinged = provider == Provider::GlobalCatalog || name == 0;
+    const SrvQuestion& answered = questions[found->nameIndex];
+    if (answered.serves == provider) {
         return Race(std::move(found->servers), timeouts, deadline,
-                    pinged ? std::optional(PingPlan{domain, provider}) : std::nullopt)
+                    answered.activeDirectory ? std::optional(PingPlan{answered.domain, provider})
+                                             : std::nullopt)
             .entry;
     }
-    const auto forest =
-        ForestOf(domain, std::move(found->servers), name == ownNames, timeouts, deadline);
-    if (!forest || AsciiLowerCase(*forest) == AsciiLowerCase(domain)) {
+    // A catalog is wanted and domain controllers answered: the catalogs stand under their forest.
+    const auto forest = ForestOf(answered.domain, std::move(found->servers),
+                                 answered.activeDirectory, timeouts, deadline);
+    if (!forest || AsciiLowerCase(*forest) == AsciiLowerCase(answered.domain)) {
         return std::nullopt;
     }
     auto catalogs = ServersFromSrv(SrvNamesFor(Provider::GlobalCatalog, *forest), deadline);

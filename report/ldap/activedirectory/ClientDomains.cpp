@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <iterator>
 #include <resolv.h>
 #include <unistd.h>
 
@@ -73,15 +74,24 @@ std::vector<std::string> DomainsToSearch(const std::optional<std::string>& realm
             domains.push_back(std::move(domain));
         }
     };
-    // A realm names a domain, whose DNS name has no underscore.
-    if (realm && IsDnsName(*realm) && realm->find('_') == std::string::npos) {
-        add(AsciiLowerCase(*realm));
-    }
     if (hostDomain) {
         add(*hostDomain);
     }
     std::for_each(searchList.begin(), searchList.end(), add);
+    // A realm names a domain, whose DNS name has no underscore.
+    if (realm && IsDnsName(*realm) && realm->find('_') == std::string::npos &&
+        !IsTemplateRealm(*realm)) {
+        add(AsciiLowerCase(*realm));
+    }
     return domains;
+}
+
+bool IsTemplateRealm(const std::string& realm) {
+    static const char* const kTemplates[] = {"athena.mit.edu", "example.com", "example.org",
+                                             "example.net",    "domain.com",  "my.domain"};
+    const std::string name = AsciiLowerCase(realm);
+    return std::any_of(std::begin(kTemplates), std::end(kTemplates),
+                       [&](const char* known) { return name == known; });
 }
 
 std::vector<std::string> ClientDomains(Clock::time_point deadline) {

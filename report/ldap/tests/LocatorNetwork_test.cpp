@@ -8,6 +8,7 @@
 #include "ScriptedServer.h"
 #include "TestNetwork.h"
 
+#include <atomic>
 #include <chrono>
 #include <map>
 
@@ -216,6 +217,86 @@ TEST(FarResolverTest, ClientsSiteDcNamedOnlyInItsSiteRecordsWins) {
     EXPECT_EQ(CountLogLines(dc1.StatsLog(), " SRCH base="), 0);
     EXPECT_LT(took, std::chrono::seconds(5));
 }
+
+// A zone that never answers, among the client's domains: Debian's template realm left in
+// krb5.conf, which is never asked; or the host's own zone, which holds the click a stagger at most
+// once the joined realm's records have answered.
+struct SilentZoneCase {
+    const char* name;
+    const char* hostName;
+    const char* realm;
+    const char* silentZone;
+    bool asked; // whether the silent zone may be asked at all
+
+    friend void PrintTo(const SilentZoneCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class SilentZoneTest : public ::testing::TestWithParam<SilentZoneCase> {};
+
+TEST_P(SilentZoneTest, ClickIsNotHeldByIt) {
+    QUINDRAL_NEED_PRIVATE_NETWORK();
+    const auto& param = GetParam();
+    TestHost host(param.hostName, kResolvConf,
+                  std::string("127.0.0.1 localhost\n127.0.1.1 ") + param.hostName + "\n",
+                  std::string("[libdefaults]\n\tdefault_realm = ") + param.realm + "\n");
+    const std::string silent = param.silentZone;
+    std::atomic<int> silentQueries{0};
+    ScriptedDns dns([&](const DnsQuery& query, bool) -> std::optional<std::string> {
+        if (query.name.ends_with(silent)) {
+            ++silentQueries;
+            return std::nullopt;
+        }
+        if (query.type == kTypeSrv && query.name == "_ldap._tcp.dc._msdcs.quindral.test") {
+            return DnsReply(query, {SrvAnswer(0, 100, 389, DnsName("dc1.quindral.test"))});
+        }
+        if (query.name == "dc1.quindral.test") {
+            return DnsReply(query, query.type == kTypeA ? std::vector{AAnswer("127.0.0.10")}
+                                                        : std::vector<std::string>{});
+        }
+        return DnsReply(query, {}, kRcodeNxDomain);
+    });
+    SlapdServer dc1({"127.0.0.10", {389}, "ad-ldap.ldif"});
+    const auto [report, took] = TimedFetch("LDAP");
+    EXPECT_EQ(report, kAdLdapReport);
+    // The silent zone's lookups would take 2 s (timeout:1 attempts:2); a stagger is 0.25 s.
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
+    if (!param.asked) {
+        EXPECT_EQ(silentQueries, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Routes, SilentZoneTest,
+    ::testing::Values(SilentZoneCase{"TemplateRealmIsNeverAsked", "ws1.quindral.test",
+                                     "ATHENA.MIT.EDU", "athena.mit.edu", false},
+                      SilentZoneCase{"SilentHostZoneWaitedAStaggerAfterTheRealm", "ws1.silent.test",
+                                     "QUINDRAL.TEST", "silent.test", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Another domain of the client's (here its krb5.conf realm) publishes a plain _ldap._tcp record
+// for an LDAP server: Active Directory's own records of the host's domain go first, for both
+// providers.
+class PlainRecordOfAnotherDomainTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PlainRecordOfAnotherDomainTest, ClientsOwnDomainControllersWin) {
+    QUINDRAL_NEED_PRIVATE_NETWORK();
+    const std::string provider = GetParam();
+    TestHost host("ws1.quindral.test", kResolvConf,
+                  "127.0.0.1 localhost\n127.0.1.1 ws1.quindral.test\n",
+                  "[libdefaults]\n\tdefault_realm = OTHER.TEST\n");
+    DnsmasqServer dns(kHosts + kDomainControllers + kCatalog +
+                      HostRecord("solo.other.test", "127.0.0.13") +
+                      SrvHost("_ldap._tcp.other.test", "solo.other.test", 389, 0));
+    const SlapdServer dc1({"127.0.0.10", {389}, "ad-ldap.ldif"});
+    const SlapdServer gc1({"127.0.0.12", {3268}, "ad-gc.ldif"});
+    const SlapdServer solo({"127.0.0.13", {389}, "one-naming-context.ldif"});
+    const auto [report, took] = TimedFetch(provider);
+    EXPECT_EQ(report, provider == "GC" ? kAdGcReport : kAdLdapReport);
+    EXPECT_EQ(CountLogLines(solo.StatsLog(), " SRCH base="), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, PlainRecordOfAnotherDomainTest, ::testing::Values("LDAP", "GC"),
+                         [](const auto& info) { return std::string(info.param); });
 
 // Five domain controllers whose names never resolve, ahead of a live one: they hold no place in
 // the pings' batch, so the live DC is pinged and connected to at once, not after their lookups

@@ -16,13 +16,13 @@ struct DomainsCase {
     std::vector<std::string> domains;
 };
 
-TEST(DomainsToSearch, RealmThenTheHostsDomainThenTheSearchListEachOnce) {
+TEST(DomainsToSearch, HostsDomainThenTheSearchListThenTheRealmEachOnce) {
     const DomainsCase cases[] = {
         {.name = "joined host named in another zone",
          .realm = "LAB.EXAMPLE.TEST",
          .hostDomain = "corp.other.test",
          .searchList = {"corp.other.test"},
-         .domains = {"lab.example.test", "corp.other.test"}},
+         .domains = {"corp.other.test", "lab.example.test"}},
         {.name = "no realm",
          .hostDomain = "corp.other.test",
          .searchList = {"corp.other.test", "lab.example.test"},
@@ -30,13 +30,21 @@ TEST(DomainsToSearch, RealmThenTheHostsDomainThenTheSearchListEachOnce) {
         {.name = "realm of the host's own domain",
          .realm = "QUINDRAL.TEST",
          .hostDomain = "Quindral.Test",
-         .domains = {"quindral.test"}},
+         .domains = {"Quindral.Test"}},
         {.name = "realm that is not a DNS name",
          .realm = "LAB EXAMPLE",
          .hostDomain = "x.test",
          .domains = {"x.test"}},
         {.name = "realm with an underscore", .realm = "LAB_X.TEST", .domains = {}},
         {.name = "realm with a trailing dot", .realm = "LAB.TEST.", .domains = {}},
+        {.name = "Debian's template realm",
+         .realm = "ATHENA.MIT.EDU",
+         .hostDomain = "quindral.test",
+         .domains = {"quindral.test"}},
+        {.name = "another template realm, in any case",
+         .realm = "Example.Com",
+         .searchList = {"corp.test"},
+         .domains = {"corp.test"}},
         {.name = "search list with duplicates",
          .searchList = {"a.test", "A.TEST", "b.test", "a.test."},
          .domains = {"a.test", "b.test"}},
