@@ -380,6 +380,36 @@ void JoinedDomain(benchmark::State& state) {
 }
 BENCHMARK(JoinedDomain)->ArgName("how")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
+// A zone among the client's domains that never answers: state.range(0) 0, Debian's template realm
+// in krb5.conf with the host in quindral.test (compare JoinedDomain/how:0); 1, the host's own zone,
+// with its joined realm QUINDRAL.TEST in krb5.conf (at most a stagger over healthy).
+void SilentZone(benchmark::State& state) {
+    const bool templateRealm = state.range(0) == 0;
+    const std::string hostName = templateRealm ? "ws1.quindral.test" : "ws1.silent.test";
+    const std::string silent = templateRealm ? "athena.mit.edu" : "silent.test";
+    TestHost host(hostName, "nameserver 127.0.0.53\n",
+                  "127.0.0.1 localhost\n127.0.1.1 " + hostName + "\n",
+                  std::string("[libdefaults]\n\tdefault_realm = ") +
+                      (templateRealm ? "ATHENA.MIT.EDU" : "QUINDRAL.TEST") + "\n");
+    ScriptedDns dns([&](const DnsQuery& query, bool) -> std::optional<std::string> {
+        if (query.name.ends_with(silent)) {
+            return std::nullopt;
+        }
+        if (query.type == kTypeSrv && query.name == "_ldap._tcp.dc._msdcs.quindral.test") {
+            return DnsReply(query, {SrvAnswer(0, 100, 389, DnsName("dc1.quindral.test"))});
+        }
+        if (query.name == "dc1.quindral.test") {
+            return DnsReply(query, query.type == kTypeA ? std::vector{AAnswer("127.0.5.1")}
+                                                        : std::vector<std::string>{});
+        }
+        return DnsReply(query, {}, kRcodeNxDomain);
+    });
+    SlapdServer dc({"127.0.5.1", {389}, "ad-ldap.ldif"});
+    ClientConfiguration configuration("");
+    Clicks(state);
+}
+BENCHMARK(SilentZone)->ArgName("template")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 // A resolver that never answers, with the default timeouts (resolv.conf: 5 s, 2 attempts).
 void SilentResolver(benchmark::State& state) {
     TestHost host("client", "nameserver 127.0.0.53\nsearch quindral.test\n"
@@ -456,7 +486,7 @@ int main(int argc, char** argv) {
     } else if (!privateNetwork) {
         benchmark::SetBenchmarkFilter(
             "-(HungServersFirst|SilentResolver|HungTlsFirst|BareLdapsSearch|LdapsClick|"
-            "DomainControllersPinged|SlowHostName|JoinedDomain)");
+            "DomainControllersPinged|SlowHostName|JoinedDomain|SilentZone)");
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -65,6 +65,7 @@ std::vector<ServerCandidate> CandidatesOfRecords(const std::vector<SrvRecord>& r
         server.uri = UriOf("ldap", record.target, record.port);
         server.host = record.target;
         server.port = record.port;
+        server.absolute = true;
         servers.push_back(std::move(server));
     }
     return servers;

@@ -17,6 +17,9 @@ struct ServerCandidate {
     std::uint16_t port = 0;
     bool tls = false;   // ldaps://
     bool local = false; // ldapi://
+    // A name from an SRV record, which names a host absolutely: looked up as it stands, never under
+    // the resolver's search list (a search domain that does not answer must not hold it).
+    bool absolute = false;
 };
 
 // An LDAP URI as libldap parses it: "ldap" where it names no scheme, and a network URI that names

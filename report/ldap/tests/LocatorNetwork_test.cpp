@@ -241,7 +241,9 @@ TEST_P(SilentZoneTest, ClickIsNotHeldByIt) {
                   std::string("[libdefaults]\n\tdefault_realm = ") + param.realm + "\n");
     const std::string silent = param.silentZone;
     std::atomic<int> silentQueries{0};
+    std::atomic<int> searched{0}; // the DC's name from its SRV record, under a search domain
     ScriptedDns dns([&](const DnsQuery& query, bool) -> std::optional<std::string> {
+        searched += query.name.starts_with("dc1.quindral.test.") ? 1 : 0;
         if (query.name.ends_with(silent)) {
             ++silentQueries;
             return std::nullopt;
@@ -263,6 +265,7 @@ TEST_P(SilentZoneTest, ClickIsNotHeldByIt) {
     if (!param.asked) {
         EXPECT_EQ(silentQueries, 0);
     }
+    EXPECT_EQ(searched, 0) << "an SRV record's target was looked up under the search list";
 }
 
 INSTANTIATE_TEST_SUITE_P(
