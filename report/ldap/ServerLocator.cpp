@@ -72,27 +72,21 @@ std::vector<SrvQuestion> QuestionsFor(Provider provider, const std::vector<std::
     return activeDirectory;
 }
 
-std::optional<RootDseEntry> LocateThroughDns(Provider provider, const ServerTimeouts& timeouts,
-                                             Clock::time_point deadline) {
-    const auto questions = QuestionsFor(provider, ClientDomains(deadline));
-    std::vector<std::string> names;
-    for (const auto& question : questions) {
-        names.push_back(question.name);
-    }
-    auto found = ServersFromSrv(names, deadline);
-    if (!found) {
-        return std::nullopt;
-    }
-    const SrvQuestion& answered = questions[found->nameIndex];
+// The root entry that the servers of one answered name lead to: theirs, or for a catalog wanted
+// where domain controllers answered, a catalog's of their forest.
+std::optional<RootDseEntry> EntryOfAnswer(Provider provider, const SrvQuestion& answered,
+                                          std::vector<ServerCandidate> servers,
+                                          const ServerTimeouts& timeouts,
+                                          Clock::time_point deadline) {
     if (answered.serves == provider) {
-        return Race(std::move(found->servers), timeouts, deadline,
+        return Race(std::move(servers), timeouts, deadline,
                     answered.activeDirectory ? std::optional(PingPlan{answered.domain, provider})
                                              : std::nullopt)
             .entry;
     }
     // A catalog is wanted and domain controllers answered: the catalogs stand under their forest.
-    const auto forest = ForestOf(answered.domain, std::move(found->servers),
-                                 answered.activeDirectory, timeouts, deadline);
+    const auto forest =
+        ForestOf(answered.domain, std::move(servers), answered.activeDirectory, timeouts, deadline);
     if (!forest || AsciiLowerCase(*forest) == AsciiLowerCase(answered.domain)) {
         return std::nullopt;
     }
@@ -103,6 +97,32 @@ std::optional<RootDseEntry> LocateThroughDns(Provider provider, const ServerTime
     return Race(std::move(catalogs->servers), timeouts, deadline,
                 PingPlan{*forest, Provider::GlobalCatalog})
         .entry;
+}
+
+// The best answered name's servers; when they lead nowhere (every server failed, or no forest
+// was found for a catalog), the next domain that has records, within the same deadline.
+std::optional<RootDseEntry> LocateThroughDns(Provider provider, const ServerTimeouts& timeouts,
+                                             Clock::time_point deadline) {
+    auto questions = QuestionsFor(provider, ClientDomains(deadline));
+    while (!questions.empty() && Clock::now() < deadline) {
+        std::vector<std::string> names;
+        for (const auto& question : questions) {
+            names.push_back(question.name);
+        }
+        auto found = ServersFromSrv(names, deadline);
+        if (!found) {
+            return std::nullopt;
+        }
+        const SrvQuestion answered = questions[found->nameIndex];
+        if (auto entry =
+                EntryOfAnswer(provider, answered, std::move(found->servers), timeouts, deadline)) {
+            return entry;
+        }
+        std::erase_if(questions, [&](const SrvQuestion& question) {
+            return AsciiLowerCase(question.domain) == AsciiLowerCase(answered.domain);
+        });
+    }
+    return std::nullopt;
 }
 
 } // namespace

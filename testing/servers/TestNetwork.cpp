@@ -80,7 +80,8 @@ bool InPrivateNetwork() {
 }
 
 TestHost::TestHost(const std::string& hostName, const std::string& resolvConf,
-                   const std::string& hosts, const std::string& krb5Conf) {
+                   const std::string& hosts, const std::string& krb5Conf,
+                   const std::string& smbConf) {
     if (::sethostname(hostName.data(), hostName.size()) != 0) {
         throw std::runtime_error("cannot set the host name");
     }
@@ -92,6 +93,23 @@ TestHost::TestHost(const std::string& hostName, const std::string& resolvConf,
         krb5Config_ = previous;
     }
     ::setenv("KRB5_CONFIG", (dir_.path() / "krb5.conf").c_str(), 1);
+    // What a join leaves is this host's own: its smb.conf, no sssd configuration, no keytab.
+    if (const char* previous = std::getenv("KRB5_KTNAME")) {
+        keytab_ = previous;
+    }
+    ::setenv("KRB5_KTNAME", ("FILE:" + (dir_.path() / "krb5.keytab").string()).c_str(), 1);
+    std::ofstream(dir_.path() / "smb.conf") << smbConf;
+    std::filesystem::create_directories(dir_.path() / "sssd");
+    smbConf_ = std::filesystem::exists("/etc/samba/smb.conf");
+    if (smbConf_) {
+        BindOver(dir_.path() / "smb.conf", "/etc/samba/smb.conf");
+    } else if (!smbConf.empty()) {
+        throw std::runtime_error("no /etc/samba/smb.conf to stand in for");
+    }
+    sssd_ = std::filesystem::is_directory("/etc/sssd");
+    if (sssd_) {
+        BindOver(dir_.path() / "sssd", "/etc/sssd");
+    }
     BindOver(dir_.path() / "resolv.conf", "/etc/resolv.conf");
     BindOver(dir_.path() / "hosts", "/etc/hosts");
     if (std::filesystem::exists("/etc/ldap/ldap.conf")) {
@@ -104,6 +122,17 @@ TestHost::~TestHost() {
         ::setenv("KRB5_CONFIG", krb5Config_->c_str(), 1);
     } else {
         ::unsetenv("KRB5_CONFIG");
+    }
+    if (keytab_) {
+        ::setenv("KRB5_KTNAME", keytab_->c_str(), 1);
+    } else {
+        ::unsetenv("KRB5_KTNAME");
+    }
+    if (smbConf_) {
+        ::umount2("/etc/samba/smb.conf", MNT_DETACH);
+    }
+    if (sssd_) {
+        ::umount2("/etc/sssd", MNT_DETACH);
     }
     ::umount2("/etc/ldap/ldap.conf", MNT_DETACH);
     ::umount2("/etc/hosts", MNT_DETACH);

@@ -22,14 +22,18 @@ bool InPrivateNetwork();
 class TestHost {
 public:
     TestHost(const std::string& hostName, const std::string& resolvConf,
-             const std::string& hosts = "127.0.0.1 localhost\n", const std::string& krb5Conf = "");
+             const std::string& hosts = "127.0.0.1 localhost\n", const std::string& krb5Conf = "",
+             const std::string& smbConf = "");
     ~TestHost();
     TestHost(const TestHost&) = delete;
     TestHost& operator=(const TestHost&) = delete;
 
 private:
     TempDirectory dir_;
-    std::optional<std::string> krb5Config_; // the variable as it was
+    std::optional<std::string> krb5Config_; // the variables as they were
+    std::optional<std::string> keytab_;
+    bool smbConf_ = false;
+    bool sssd_ = false;
 };
 
 // A real dnsmasq on 127.0.0.53:53 serving the records of its configuration lines, stopped by PID.

@@ -1,6 +1,7 @@
 #include "report/ldap/activedirectory/ClientDomains.h"
 
 #include "report/ldap/activedirectory/ActiveDirectoryRecords.h"
+#include "report/ldap/activedirectory/JoinedDomains.h"
 #include "report/ldap/activedirectory/KerberosRealm.h"
 #include "report/ldap/plumbing/AsyncResolver.h"
 #include "report/ldap/plumbing/DnsSrv.h"
@@ -59,7 +60,8 @@ std::vector<std::string> ResolverSearchList() {
 
 } // namespace
 
-std::vector<std::string> DomainsToSearch(const std::optional<std::string>& realm,
+std::vector<std::string> DomainsToSearch(const std::vector<std::string>& joined,
+                                         const std::optional<std::string>& realm,
                                          const std::optional<std::string>& hostDomain,
                                          const std::vector<std::string>& searchList) {
     std::vector<std::string> domains;
@@ -74,14 +76,19 @@ std::vector<std::string> DomainsToSearch(const std::optional<std::string>& realm
             domains.push_back(std::move(domain));
         }
     };
+    // A realm names a domain, whose DNS name has no underscore.
+    const auto addRealm = [&](const std::string& name) {
+        if (IsDnsName(name) && name.find('_') == std::string::npos) {
+            add(AsciiLowerCase(name));
+        }
+    };
+    std::for_each(joined.begin(), joined.end(), addRealm);
     if (hostDomain) {
         add(*hostDomain);
     }
     std::for_each(searchList.begin(), searchList.end(), add);
-    // A realm names a domain, whose DNS name has no underscore.
-    if (realm && IsDnsName(*realm) && realm->find('_') == std::string::npos &&
-        !IsTemplateRealm(*realm)) {
-        add(AsciiLowerCase(*realm));
+    if (realm && !IsTemplateRealm(*realm)) {
+        addRealm(*realm);
     }
     return domains;
 }
@@ -95,7 +102,8 @@ bool IsTemplateRealm(const std::string& realm) {
 }
 
 std::vector<std::string> ClientDomains(Clock::time_point deadline) {
-    return DomainsToSearch(KerberosDefaultRealm(), HostNameDomain(deadline), ResolverSearchList());
+    return DomainsToSearch(JoinedDomains(), KerberosDefaultRealm(), HostNameDomain(deadline),
+                           ResolverSearchList());
 }
 
 std::optional<std::string> DomainPart(const std::string& hostName) {

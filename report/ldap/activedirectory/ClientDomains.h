@@ -12,17 +12,20 @@ namespace quindral {
 // name with no domain part.
 std::optional<std::string> DomainPart(const std::string& hostName);
 
-// The DNS domains in which this client looks for its directory servers, best first: the domain of
-// the host's own name; then each entry of the resolver's search list; then the Kerberos default
+// The DNS domains in which this client looks for its directory servers, best first: the domains
+// that a join left (sssd's, Samba's, the host keytab's, see JoinedDomains); the domain of the
+// host's own name; then each entry of the resolver's search list; then the Kerberos default
 // realm, in lower case (an AD domain's realm is its DNS name in capitals), last, since it is the
 // weakest sign of a join (a leave does not remove it, and packaged template files carry one);
 // a realm that is not a DNS name of letters, digits, hyphens and dots, or that a template file
 // carries, is passed over. Each domain once, whatever its case or trailing dot.
-std::vector<std::string> DomainsToSearch(const std::optional<std::string>& realm,
+std::vector<std::string> DomainsToSearch(const std::vector<std::string>& joined,
+                                         const std::optional<std::string>& realm,
                                          const std::optional<std::string>& hostDomain,
                                          const std::vector<std::string>& searchList);
 
-// The domains as this host's configuration gives them: the domain part of the host's fully
+// The domains as this host's configuration gives them: the joined domains, the domain part of the
+// host's fully
 // qualified name (from the hosts file or DNS, looked up by the deadline), the resolver's search
 // list (or its domain), and Kerberos's default realm.
 

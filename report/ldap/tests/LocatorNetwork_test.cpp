@@ -61,6 +61,7 @@ struct RouteCase {
     const char* hostName = "ws1.quindral.test";
     std::string resolvExtra = "";
     std::string krb5Conf = "";
+    std::string smbConf = "";
     std::string records = kDomainControllers;
     std::vector<ScriptedPing::Responder> pings = {};
     const char* provider = "LDAP";
@@ -91,6 +92,16 @@ const RouteCase kRoutes[] = {
     {.name = "DomainSecondInTheSearchList",
      .hostName = "ws1.corp.other.test",
      .resolvExtra = "search corp.other.test quindral.test\n"},
+    // A host in another zone joined by winbind, with Debian's template realm in krb5.conf.
+    {.name = "JoinedThroughSambaInAnotherZone",
+     .hostName = "ws1.corp.other.test",
+     .krb5Conf = "[libdefaults]\n\tdefault_realm = ATHENA.MIT.EDU\n",
+     .smbConf = "[global]\n   security = ads\n   realm = QUINDRAL.TEST\n"},
+    // The joined domain's only DC refuses: the next domain that has records is asked.
+    {.name = "JoinedDomainLeadingNowhereThenTheHostsDomain",
+     .smbConf = "[global]\n   security = ads\n   realm = DEAD.TEST\n",
+     .records = kDomainControllers + HostRecord("dc1.dead.test", "127.0.0.20") +
+                SrvHost("_ldap._tcp.dc._msdcs.dead.test", "dc1.dead.test", 389, 0)},
     {.name = "RealmWithoutRecordsThenTheHostsDomain",
      .krb5Conf = "[libdefaults]\n\tdefault_realm = NOWHERE.TEST\n"},
     {.name = "CatalogFromItsRecords",
@@ -144,7 +155,8 @@ TEST_P(RouteTest, ReportOfTheServerTheLocatorChooses) {
     const auto& param = GetParam();
     const std::string hostName = param.hostName;
     TestHost host(hostName, kResolvConf + param.resolvExtra,
-                  "127.0.0.1 localhost\n127.0.1.1 " + hostName + "\n", param.krb5Conf);
+                  "127.0.0.1 localhost\n127.0.1.1 " + hostName + "\n", param.krb5Conf,
+                  param.smbConf);
     DnsmasqServer dns(kHosts + param.records);
     const SlapdServer servers[] = {SlapdServer({"127.0.0.10", {389}, "ad-ldap.ldif"}),
                                    SlapdServer({"127.0.0.11", {389}, "ad-ldap-siteb.ldif"}),

@@ -10,6 +10,7 @@ namespace {
 
 struct DomainsCase {
     const char* name;
+    std::vector<std::string> joined = {};
     std::optional<std::string> realm = std::nullopt;
     std::optional<std::string> hostDomain = std::nullopt;
     std::vector<std::string> searchList = {};
@@ -54,7 +55,7 @@ TEST(DomainsToSearch, HostsDomainThenTheSearchListThenTheRealmEachOnce) {
         {.name = "empty everything", .domains = {}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(DomainsToSearch(c.realm, c.hostDomain, c.searchList), c.domains) << c.name;
+        EXPECT_EQ(DomainsToSearch(c.joined, c.realm, c.hostDomain, c.searchList), c.domains) << c.name;
     }
 }
 

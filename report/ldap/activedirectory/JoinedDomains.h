@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quindral {
+
+// The Active Directory domains that a join left its evidence of, read as the joining software reads
+// its own files. Each is empty when its file is absent, unreadable or says nothing of a join.
+
+// sssd's AD domains (realmd's default): sssd.conf and the snippets of its conf.d, parsed with
+// libini_config as sssd parses them; the [sssd] section's domains, in order, that have
+// id_provider = ad, each as its ad_domain, else as its [domain/NAME] section's name.
+std::vector<std::string> SssdAdDomains(const std::string& file = "/etc/sssd/sssd.conf",
+                                       const std::string& snippets = "/etc/sssd/conf.d");
+
+// Samba's realm (a `net ads join` for winbind): smb.conf's [global] realm where security = ads.
+// Samba's own parser is not a public library; this reads its syntax: case and spaces in a key do
+// not count, "#" and ";" start comments, a backslash at the end of a line continues it.
+std::vector<std::string> SambaAdsRealm(const std::string& file = "/etc/samba/smb.conf");
+
+// The realms of the host keytab's principals (KRB5_KTNAME honoured), in the order of its entries,
+// each once; libkrb5's keytab functions read it.
+std::vector<std::string> HostKeytabRealms();
+
+// All of them, in that order: sssd's, Samba's, the keytab's.
+std::vector<std::string> JoinedDomains();
+
+} // namespace quindral
