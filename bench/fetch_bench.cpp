@@ -391,19 +391,7 @@ void SilentZone(benchmark::State& state) {
                   "127.0.0.1 localhost\n127.0.1.1 " + hostName + "\n",
                   std::string("[libdefaults]\n\tdefault_realm = ") +
                       (templateRealm ? "ATHENA.MIT.EDU" : "QUINDRAL.TEST") + "\n");
-    ScriptedDns dns([&](const DnsQuery& query, bool) -> std::optional<std::string> {
-        if (query.name.ends_with(silent)) {
-            return std::nullopt;
-        }
-        if (query.type == kTypeSrv && query.name == "_ldap._tcp.dc._msdcs.quindral.test") {
-            return DnsReply(query, {SrvAnswer(0, 100, 389, DnsName("dc1.quindral.test"))});
-        }
-        if (query.name == "dc1.quindral.test") {
-            return DnsReply(query, query.type == kTypeA ? std::vector{AAnswer("127.0.5.1")}
-                                                        : std::vector<std::string>{});
-        }
-        return DnsReply(query, {}, kRcodeNxDomain);
-    });
+    ScriptedDns dns(OneDcDomain("127.0.5.1", silent));
     SlapdServer dc({"127.0.5.1", {389}, "ad-ldap.ldif"});
     ClientConfiguration configuration("");
     Clicks(state);

@@ -204,4 +204,24 @@ void ScriptedDns::Serve(std::chrono::steady_clock::time_point until) {
     }
 }
 
+ScriptedDns::Handler OneDcDomain(const std::string& address, const std::string& silentZone,
+                                 std::function<void(const DnsQuery&)> seen) {
+    return [=](const DnsQuery& query, bool) -> std::optional<std::string> {
+        if (seen) {
+            seen(query);
+        }
+        if (query.name.ends_with(silentZone)) {
+            return std::nullopt;
+        }
+        if (query.type == kTypeSrv && query.name == "_ldap._tcp.dc._msdcs.quindral.test") {
+            return DnsReply(query, {SrvAnswer(0, 100, 389, DnsName("dc1.quindral.test"))});
+        }
+        if (query.name == "dc1.quindral.test") {
+            return DnsReply(query, query.type == kTypeA ? std::vector{AAnswer(address)}
+                                                        : std::vector<std::string>{});
+        }
+        return DnsReply(query, {}, kRcodeNxDomain);
+    };
+}
+
 } // namespace quindral::testing

@@ -65,6 +65,12 @@ std::string SrvAnswer(std::uint16_t priority, std::uint16_t weight, std::uint16_
 // An A or AAAA record owned by the question's name.
 std::string AAnswer(const std::string& ipv4);
 std::string AaaaAnswer(const std::string& ipv6);
+// The domain quindral.test as a script: _ldap._tcp.dc._msdcs.quindral.test names dc1.quindral.test,
+// whose IPv4 address is the one given; no name under silentZone is ever answered; every other name
+// does not exist. Each query is shown to seen first, when given.
+ScriptedDns::Handler OneDcDomain(const std::string& address, const std::string& silentZone,
+                                 std::function<void(const DnsQuery&)> seen = {});
+
 // Where the first answer's SRV target starts in a reply to the query.
 std::size_t FirstSrvTargetOffset(const DnsQuery& query);
 

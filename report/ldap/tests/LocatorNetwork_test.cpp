@@ -254,21 +254,10 @@ TEST_P(SilentZoneTest, ClickIsNotHeldByIt) {
     const std::string silent = param.silentZone;
     std::atomic<int> silentQueries{0};
     std::atomic<int> searched{0}; // the DC's name from its SRV record, under a search domain
-    ScriptedDns dns([&](const DnsQuery& query, bool) -> std::optional<std::string> {
+    ScriptedDns dns(OneDcDomain("127.0.0.10", silent, [&](const DnsQuery& query) {
         searched += query.name.starts_with("dc1.quindral.test.") ? 1 : 0;
-        if (query.name.ends_with(silent)) {
-            ++silentQueries;
-            return std::nullopt;
-        }
-        if (query.type == kTypeSrv && query.name == "_ldap._tcp.dc._msdcs.quindral.test") {
-            return DnsReply(query, {SrvAnswer(0, 100, 389, DnsName("dc1.quindral.test"))});
-        }
-        if (query.name == "dc1.quindral.test") {
-            return DnsReply(query, query.type == kTypeA ? std::vector{AAnswer("127.0.0.10")}
-                                                        : std::vector<std::string>{});
-        }
-        return DnsReply(query, {}, kRcodeNxDomain);
-    });
+        silentQueries += query.name.ends_with(silent) ? 1 : 0;
+    }));
     SlapdServer dc1({"127.0.0.10", {389}, "ad-ldap.ldif"});
     const auto [report, took] = TimedFetch("LDAP");
     EXPECT_EQ(report, kAdLdapReport);
