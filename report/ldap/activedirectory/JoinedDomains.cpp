@@ -1,12 +1,13 @@
 #include "report/ldap/activedirectory/JoinedDomains.h"
 
+#include "report/ldap/plumbing/RegularFile.h"
 #include "report/ldap/plumbing/Text.h"
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 #include <krb5.h>
 #include <memory>
+#include <sstream>
 #include <utility>
 
 // libini_config's header declares C functions without saying so.
@@ -89,7 +90,7 @@ std::vector<std::string> SssdAdDomains(const std::string& file, const std::strin
 }
 
 std::vector<std::string> SambaAdsRealm(const std::string& file) {
-    std::ifstream in(file);
+    std::istringstream in(RegularFileText(file));
     std::string security;
     std::string realm;
     bool global = true; // parameters before any section are global

@@ -16,7 +16,8 @@ std::vector<std::string> SssdAdDomains(const std::string& file = "/etc/sssd/sssd
 
 // Samba's realm (a `net ads join` for winbind): smb.conf's [global] realm where security = ads.
 // Samba's own parser is not a public library; this reads its syntax: case and spaces in a key do
-// not count, "#" and ";" start comments, a backslash at the end of a line continues it.
+// not count, "#" and ";" start comments, a backslash at the end of a line continues it. Only a
+// regular file is read.
 std::vector<std::string> SambaAdsRealm(const std::string& file = "/etc/samba/smb.conf");
 
 // The realms of the host keytab's principals (KRB5_KTNAME honoured), in the order of its entries,

@@ -1,15 +1,14 @@
 #include "report/ldap/libldap/LdapConfiguration.h"
 
 #include "report/ldap/libldap/ServerCandidate.h"
+#include "report/ldap/plumbing/RegularFile.h"
 #include "report/ldap/plumbing/Text.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <fcntl.h>
 #include <ldap.h>
 #include <string_view>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quindral {
@@ -47,19 +46,7 @@ std::optional<std::chrono::microseconds> TimeoutValue(std::string_view text) {
 // Reads NETWORK_TIMEOUT and TIMEOUT from an ldap.conf-style file into the timeouts, as libldap
 // reads its lines: a keyword (in any case), white space, the value; "#" lines are comments.
 void ReadTimeouts(const std::string& path, ServerTimeouts& timeouts) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        return;
-    }
-    struct stat status {};
-    std::string text;
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size < (1 << 20)) {
-        char buffer[4096];
-        for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
-            text.append(buffer, static_cast<std::size_t>(got));
-        }
-    }
-    ::close(fd);
+    const std::string text = RegularFileText(path);
     std::size_t at = 0;
     while (at < text.size()) {
         const std::size_t end = std::min(text.find('\n', at), text.size());

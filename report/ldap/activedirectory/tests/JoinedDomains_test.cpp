@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <krb5.h>
 #include <map>
+#include <sys/stat.h>
 
 namespace quindral {
 namespace {
@@ -174,6 +175,14 @@ TEST(JoinedDomains, UnreadableSssdConfGivesNone) {
     };
     EXPECT_EQ(testing::HoldsUnprivileged([&] { return read().empty(); }), true)
         << "a domain was read from a file the user cannot read";
+}
+
+// An smb.conf that is a FIFO nobody writes is not waited on.
+TEST(JoinedDomains, SmbConfThatIsAFifoIsNotRead) {
+    testing::TempDirectory dir;
+    const auto fifo = dir.path() / "smb.conf";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_TRUE(SambaAdsRealm(fifo.string()).empty());
 }
 
 } // namespace
