@@ -50,8 +50,8 @@ bool CanListenOnLowPorts();
 // Count of lines in slapd's stats log that contain the text.
 int CountLogLines(const std::string& log, const std::string& text);
 
-// Connections a client opened, from slapd's stats log: every accepted one but the fixture's own
-// check that slapd listens, which it closes unused.
+// Connections a client used, from slapd's stats log: every one that sent an operation or was closed
+// otherwise than unused (the fixture's own check that slapd listens closes its connection unused).
 int CountClientConnections(const std::string& log);
 
 std::filesystem::path FixturePath(const std::string& name);
