@@ -44,38 +44,54 @@ template <typename Result> struct AsyncResolver::Call {
     }
 };
 
-AsyncResolver::AsyncResolver() {
+AsyncResolver::AsyncResolver() = default;
+
+AsyncResolver::~AsyncResolver() {
+    closing_ = true;
+    for (ares_channeldata* channel : channels_) {
+        if (channel != nullptr) {
+            ares_destroy(channel);
+        }
+    }
+}
+
+ares_channeldata* AsyncResolver::Channel(Name kind) {
+    const auto which = static_cast<std::size_t>(kind);
+    if (made_[which]) {
+        return channels_[which];
+    }
+    made_[which] = true;
     static std::once_flag initialised;
     static bool libraryOk = false;
     std::call_once(initialised, [] { libraryOk = ares_library_init(ARES_LIB_INIT_ALL) == 0; });
     if (!libraryOk) {
-        return;
+        return nullptr;
     }
     ares_options options{};
     int mask = 0;
     SystemTimeouts(options, mask);
-    if (ares_init_options(&channel_, &options, mask) != ARES_SUCCESS) {
-        channel_ = nullptr;
+    if (kind == Name::Absolute) {
+        options.domains = nullptr;
+        options.ndomains = 0;
+        mask |= ARES_OPT_DOMAINS;
     }
-}
-
-AsyncResolver::~AsyncResolver() {
-    closing_ = true;
-    if (channel_ != nullptr) {
-        ares_destroy(channel_);
+    if (ares_init_options(&channels_[which], &options, mask) != ARES_SUCCESS) {
+        channels_[which] = nullptr;
     }
+    return channels_[which];
 }
 
 void AsyncResolver::QuerySrv(const std::string& name,
                              std::function<void(std::vector<SrvRecord>)> done) {
-    if (channel_ == nullptr) {
+    ares_channeldata* channel = Channel(Name::AsConfigured);
+    if (channel == nullptr) {
         done({});
         return;
     }
     ++pending_;
     using SrvCall = Call<std::vector<SrvRecord>>;
     ares_query(
-        channel_, name.c_str(), ns_c_in, ns_t_srv,
+        channel, name.c_str(), ns_c_in, ns_t_srv,
         [](void* arg, int status, int, unsigned char* reply, int length) {
             std::vector<SrvRecord> records;
             if (status == ARES_SUCCESS && reply != nullptr && length > 0) {
@@ -87,8 +103,10 @@ void AsyncResolver::QuerySrv(const std::string& name,
 }
 
 void AsyncResolver::LookupAddresses(const std::string& host, std::uint16_t port, int family,
+                                    Name kind,
                                     std::function<void(std::vector<sockaddr_storage>)> done) {
-    if (channel_ == nullptr) {
+    ares_channeldata* channel = Channel(kind);
+    if (channel == nullptr) {
         done({});
         return;
     }
@@ -98,8 +116,10 @@ void AsyncResolver::LookupAddresses(const std::string& host, std::uint16_t port,
     hints.ai_family = family;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = ARES_AI_NUMERICSERV;
+    const std::string name =
+        kind == Name::Absolute && host.ends_with('.') ? host.substr(0, host.size() - 1) : host;
     ares_getaddrinfo(
-        channel_, host.c_str(), std::to_string(port).c_str(), &hints,
+        channel, name.c_str(), std::to_string(port).c_str(), &hints,
         [](void* arg, int status, int, ares_addrinfo* found) {
             std::vector<sockaddr_storage> addresses;
             if (status == ARES_SUCCESS && found != nullptr) {
@@ -120,14 +140,15 @@ void AsyncResolver::LookupAddresses(const std::string& host, std::uint16_t port,
 
 void AsyncResolver::LookupCanonicalName(const std::string& host,
                                         std::function<void(std::optional<std::string>)> done) {
-    if (channel_ == nullptr) {
+    ares_channeldata* channel = Channel(Name::AsConfigured);
+    if (channel == nullptr) {
         done(std::nullopt);
         return;
     }
     ++pending_;
     using NameCall = Call<std::optional<std::string>>;
     ares_gethostbyname(
-        channel_, host.c_str(), AF_INET,
+        channel, host.c_str(), AF_INET,
         [](void* arg, int status, int, hostent* found) {
             std::optional<std::string> name;
             if (status == ARES_SUCCESS && found != nullptr && found->h_name != nullptr) {
@@ -140,46 +161,51 @@ void AsyncResolver::LookupCanonicalName(const std::string& host,
 
 void AsyncResolver::Watch(std::vector<PollWatch>& watches, Clock::time_point& wake,
                           Clock::time_point now) {
-    if (channel_ == nullptr) {
-        return;
-    }
-    ares_socket_t sockets[ARES_GETSOCK_MAXNUM];
-    const int bits = ares_getsock(channel_, sockets, ARES_GETSOCK_MAXNUM);
-    for (int i = 0; i < ARES_GETSOCK_MAXNUM; ++i) {
-        short events = 0;
-        if (ARES_GETSOCK_READABLE(bits, i)) {
-            events |= POLLIN;
+    for (ares_channeldata* channel : channels_) {
+        if (channel == nullptr) {
+            continue;
         }
-        if (ARES_GETSOCK_WRITABLE(bits, i)) {
-            events |= POLLOUT;
+        ares_socket_t sockets[ARES_GETSOCK_MAXNUM];
+        const int bits = ares_getsock(channel, sockets, ARES_GETSOCK_MAXNUM);
+        for (int i = 0; i < ARES_GETSOCK_MAXNUM; ++i) {
+            short events = 0;
+            if (ARES_GETSOCK_READABLE(bits, i)) {
+                events |= POLLIN;
+            }
+            if (ARES_GETSOCK_WRITABLE(bits, i)) {
+                events |= POLLOUT;
+            }
+            if (events != 0) {
+                const ares_socket_t fd = sockets[i];
+                watches.push_back(PollWatch{fd, events, [channel, fd](short revents) {
+                                                const bool readable =
+                                                    (revents & (POLLIN | POLLERR | POLLHUP)) != 0;
+                                                const bool writable = (revents & POLLOUT) != 0;
+                                                ares_process_fd(channel,
+                                                                readable ? fd : ARES_SOCKET_BAD,
+                                                                writable ? fd : ARES_SOCKET_BAD);
+                                            }});
+            }
         }
-        if (events != 0) {
-            const ares_socket_t fd = sockets[i];
-            watches.push_back(
-                PollWatch{fd, events, [this, fd](short revents) {
-                              const bool readable = (revents & (POLLIN | POLLERR | POLLHUP)) != 0;
-                              const bool writable = (revents & POLLOUT) != 0;
-                              ares_process_fd(channel_, readable ? fd : ARES_SOCKET_BAD,
-                                              writable ? fd : ARES_SOCKET_BAD);
-                          }});
-        }
-    }
-    timeval space{};
-    if (pending_ > 0) {
-        if (const timeval* next = ares_timeout(channel_, nullptr, &space)) {
-            // A millisecond late rather than early, so that the timeout has passed when c-ares
-            // looks.
-            wake = std::min(wake, now + std::chrono::seconds(next->tv_sec) +
-                                      std::chrono::microseconds(next->tv_usec) +
-                                      std::chrono::milliseconds(1));
+        timeval space{};
+        if (pending_ > 0) {
+            if (const timeval* next = ares_timeout(channel, nullptr, &space)) {
+                // A millisecond late rather than early, so that the timeout has passed when
+                // c-ares looks.
+                wake = std::min(wake, now + std::chrono::seconds(next->tv_sec) +
+                                          std::chrono::microseconds(next->tv_usec) +
+                                          std::chrono::milliseconds(1));
+            }
         }
     }
 }
 
 void AsyncResolver::Turn(Clock::time_point) {
-    if (channel_ != nullptr) {
-        // Timeouts are handled by a call with no socket.
-        ares_process_fd(channel_, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
+    for (ares_channeldata* channel : channels_) {
+        if (channel != nullptr) {
+            // Timeouts are handled by a call with no socket.
+            ares_process_fd(channel, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
+        }
     }
 }
 

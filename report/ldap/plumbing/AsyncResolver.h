@@ -17,8 +17,9 @@ namespace quindral {
 // A DNS resolver that never blocks: queries are started, a poll loop waits on the resolver's
 // sockets (with the caller's own), and answers arrive through callbacks on the loop's thread. It
 // reads the system's resolver configuration (resolv.conf's nameservers, search list and options,
-// the hosts file for names). Once its destructor has begun no callback runs any more, whatever
-// c-ares reports for the queries it cancels; no thread or socket outlives it.
+// the hosts file for names, in the order nsswitch.conf gives). Once its destructor has begun no
+// callback runs any more, whatever c-ares reports for the queries it cancels; no thread or socket
+// outlives it.
 class AsyncResolver final : public PollParty {
 public:
     AsyncResolver();
@@ -29,9 +30,14 @@ public:
     // The SRV records of a fully qualified name; none on any failure.
     void QuerySrv(const std::string& name, std::function<void(std::vector<SrvRecord>)> done);
 
+    // How a host name is looked up: as the system's resolver does (the search list applies to a
+    // relative name), or as the absolute name that an SRV record's target is, never under the
+    // search list. Either way the hosts file comes first, where the system puts it.
+    enum class Name { AsConfigured, Absolute };
+
     // The addresses of one family (AF_INET or AF_INET6) of a host, in the order to try them; none
     // on any failure.
-    void LookupAddresses(const std::string& host, std::uint16_t port, int family,
+    void LookupAddresses(const std::string& host, std::uint16_t port, int family, Name kind,
                          std::function<void(std::vector<sockaddr_storage>)> done);
 
     // The host's fully qualified name as the hosts file or DNS give it; nothing on any failure.
@@ -51,7 +57,14 @@ public:
 private:
     template <typename Result> struct Call;
 
-    ares_channeldata* channel_ = nullptr;
+    // The channel for names of that kind, made at its first use; null when c-ares cannot make one.
+    ares_channeldata* Channel(Name kind);
+
+    // A channel as the system configures it, and one without a search list, made when first
+    // needed. c-ares reads the hosts file only for a name without the final dot, so an absolute
+    // name is handed to the second as it stands, dot taken off.
+    ares_channeldata* channels_[2] = {nullptr, nullptr};
+    bool made_[2] = {false, false};
     int pending_ = 0;
     bool closing_ = false;
 };

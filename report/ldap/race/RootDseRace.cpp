@@ -100,10 +100,10 @@ void RootDseRace::Turn(Clock::time_point now) {
 
 void RootDseRace::LookUpAddresses(std::size_t server) {
     const ServerCandidate& candidate = schedule_->Candidate(server);
-    const bool rooted = candidate.absolute && !candidate.host.ends_with('.');
-    const std::string name = rooted ? candidate.host + "." : candidate.host;
+    const auto kind =
+        candidate.absolute ? AsyncResolver::Name::Absolute : AsyncResolver::Name::AsConfigured;
     for (const int family : kAddressFamilies) {
-        Resolver().LookupAddresses(name, candidate.port, family,
+        Resolver().LookupAddresses(candidate.host, candidate.port, family, kind,
                                    [this, server](std::vector<sockaddr_storage> addresses) {
                                        schedule_->AddressesAnswered(server, addresses);
                                    });
