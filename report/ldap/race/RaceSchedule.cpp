@@ -2,6 +2,7 @@
 
 #include "report/ldap/activedirectory/ActiveDirectoryRecords.h"
 #include "report/ldap/plumbing/SocketAddress.h"
+#include "report/ldap/plumbing/Text.h"
 
 #include <algorithm>
 #include <utility>
@@ -15,13 +16,19 @@ bool Among(const std::vector<sockaddr_storage>& addresses, const sockaddr_storag
                        [&](const auto& known) { return SameEndpoint(known, address); });
 }
 
+// The name that a try's certificate is checked against: the host of an ldaps:// server, compared
+// without regard to case; none where no certificate is checked, and the address alone counts.
+std::string TlsNameOf(const ServerCandidate& candidate) {
+    return candidate.tls ? AsciiLowerCase(candidate.host) : std::string();
+}
+
 } // namespace
 
 RaceSchedule::RaceSchedule(std::function<Clock::time_point()> clock, RaceStarts& starts,
                            Clock::time_point deadline, std::optional<PingPlan> plan,
                            std::vector<ServerCandidate> servers)
     : clock_(std::move(clock)), starts_(starts), deadline_(deadline), plan_(std::move(plan)),
-      startedAt_(clock_()), nextTryAt_(startedAt_), connectingAt_(startedAt_) {
+      startedAt_(clock_()), nextTryAt_(startedAt_) {
     for (auto& candidate : servers) {
         order_.push_back(servers_.Add(std::move(candidate)));
     }
@@ -48,9 +55,13 @@ void RaceSchedule::PingReplied(std::size_t server, NetlogonReply reply) {
         }
     } else {
         // A DC of another domain, or a catalog that is none or names no usable forest: it is out
-        // of this race, also when no reply decides.
+        // of this race, also when no reply decides, and so is every other name or record that
+        // leads to its addresses, whatever the port.
         unfit_.push_back(server);
         std::erase(order_, server);
+        for (const auto& address : servers_[server].addresses) {
+            unfitAddresses_.push_back(WithPort(address, 0));
+        }
     }
 }
 
@@ -212,10 +223,11 @@ bool RaceSchedule::AwaitingSiteServer(std::size_t server, Clock::time_point now)
            std::find(siteServers_.begin(), siteServers_.end(), server) != siteServers_.end();
 }
 
-// The first choice is awaited for the first connection, up to a stagger from when connections
-// could begin: an administrator's first URI, the records' best server.
+// The first choice is awaited for the first connection, up to a stagger from the race's start: an
+// administrator's first URI, the records' best server. Pings unanswered for that long cost the
+// same stagger, not a second one.
 bool RaceSchedule::AwaitingFirstChoice(Clock::time_point now) const {
-    return triesStarted_ == 0 && now < connectingAt_ + kStagger;
+    return triesStarted_ == 0 && now < startedAt_ + kStagger;
 }
 
 // The next server to try an address of: the first in order that has one left. A server still
@@ -240,10 +252,7 @@ std::optional<std::size_t> RaceSchedule::NextToTry(bool mayPassOver, Clock::time
 
 void RaceSchedule::StartTries(Clock::time_point now) {
     while (MayConnect(now)) {
-        if (!connecting_) {
-            connecting_ = true;
-            connectingAt_ = now;
-        }
+        connecting_ = true;
         const bool due = now >= nextTryAt_;
         if (triesUnderWay_ > 0 && !due) {
             return;
@@ -254,8 +263,12 @@ void RaceSchedule::StartTries(Clock::time_point now) {
         }
         RaceServer& server = servers_[*index];
         const sockaddr_storage& address = server.addresses[server.nextTry];
-        if (Among(tried_, address)) {
-            ++server.nextTry; // reached under another name or record already
+        Endpoint endpoint{address, TlsNameOf(server.candidate)};
+        const bool triedAlready = std::any_of(tried_.begin(), tried_.end(), [&](const auto& t) {
+            return SameEndpoint(t.address, address) && t.tlsName == endpoint.tlsName;
+        });
+        if (triedAlready || Among(unfitAddresses_, WithPort(address, 0))) {
+            ++server.nextTry; // reached under another name or record already, or unfit
             continue;
         }
         const StartOutcome outcome = starts_.Try(*index, address);
@@ -264,7 +277,7 @@ void RaceSchedule::StartTries(Clock::time_point now) {
             return;
         }
         ++server.nextTry;
-        tried_.push_back(address);
+        tried_.push_back(std::move(endpoint));
         if (outcome == StartOutcome::Started) {
             ++triesUnderWay_;
             ++triesStarted_;
@@ -290,7 +303,7 @@ Clock::time_point RaceSchedule::WakeAt() const {
         until(startedAt_ + PingBatchesDue(now) * kPingBatchInterval);
     }
     if (connecting_ && triesStarted_ == 0) {
-        until(connectingAt_ + kStagger);
+        until(startedAt_ + kStagger);
     }
     if (descriptorsAt_) {
         until(*descriptorsAt_ + kStagger);

@@ -54,22 +54,23 @@ protected:
 // them: the schedule alone, with no socket, asking the time of the clock it is handed.
 //
 // Servers are connected to in the order given: the first at once, each further one when the tries
-// under way have not answered within kStagger, or at once when one fails. Each address and port is
-// tried once, however many servers lead to it. A server still being looked up holds back the ones
-// after it until a connection is due; the first choice, for the first connection, for a stagger
-// from when connections could begin. With a ping plan, the servers are pinged first, kPingBatch
-// at a time from the race's start, the next batch kPingBatchInterval later while no usable reply
-// has come; a place in a batch goes to a server that has an address, and one whose address comes
-// later is pinged when it comes. The first usable reply decides the order of connection (see
-// SiteSelection) and lets the next connection start at once; a reply that cannot be used takes its
-// server out of the race. When the decision sends the client to its site's servers, their records
-// are looked up and awaited for at most kStagger, and a site's server whose address is still
-// being looked up is awaited for kStagger from the moment its records came, before any server
-// outside the site is connected to. Without a decision, connections start kStagger after the
-// race's start (when the first pings were due), or as soon as no ping can still be answered. A
-// start that finds no descriptor is made again at the next turn, a stagger later at the latest.
-// The race is over with the first root entry, when nothing is left that could give one, or at
-// the deadline.
+// under way have not answered within kStagger, or at once when one fails. Each address, port and
+// TLS name is tried once, however many servers lead to it: an ldaps:// server is tried again under
+// another name, which its certificate may name where the first did not. A server still being
+// looked up holds back the ones after it until a connection is due; the first choice, for the
+// first connection, up to a stagger from the race's start. With a ping plan, the servers are pinged
+// first, kPingBatch at a time from the race's start, the next batch kPingBatchInterval later while
+// no usable reply has come; a place in a batch goes to a server that has an address, and one whose
+// address comes later is pinged when it comes. The first usable reply decides the order of
+// connection (see SiteSelection) and lets the next connection start at once; a reply that cannot be
+// used takes its server out of the race, with every other server at its addresses. When the
+// decision sends the client to its site's servers, their records are looked up and awaited for at
+// most kStagger, and a site's server whose address is still being looked up is awaited for kStagger
+// from the moment its records came, before any server outside the site is connected to. Without a
+// decision, connections start kStagger after the race's start (when the first pings were due), or
+// as soon as no ping can still be answered. A start that finds no descriptor is made again at the
+// next turn, a stagger later at the latest. The race is over with the first root entry, when
+// nothing is left that could give one, or at the deadline.
 class RaceSchedule {
 public:
     RaceSchedule(std::function<Clock::time_point()> clock, RaceStarts& starts,
@@ -125,13 +126,18 @@ private:
     int triesUnderWay_ = 0;
     int triesStarted_ = 0;
     std::size_t pingsStarted_ = 0;
-    std::vector<sockaddr_storage> tried_;  // every address and port tried, once each
-    std::vector<sockaddr_storage> pinged_; // every address pinged, once each
-    bool connecting_ = false;              // connections have begun
+    // Where a try went: the address and port, and the name its certificate was checked against.
+    struct Endpoint {
+        sockaddr_storage address;
+        std::string tlsName;
+    };
+    std::vector<Endpoint> tried_;                  // every endpoint tried, once each
+    std::vector<sockaddr_storage> pinged_;         // every address pinged, once each
+    std::vector<sockaddr_storage> unfitAddresses_; // of DCs whose replies did not count, port 0
+    bool connecting_ = false;                      // connections have begun
     SiteLookup siteLookup_ = SiteLookup::None;
     Clock::time_point startedAt_; // the first pings are due, and the batches counted from here
     Clock::time_point nextTryAt_;
-    Clock::time_point connectingAt_;                 // when connections could first begin
     std::optional<Clock::time_point> descriptorsAt_; // a start found no descriptor
     std::optional<Clock::time_point> decidedAt_;
     std::optional<Clock::time_point> siteRecordsAt_;

@@ -38,6 +38,7 @@ struct Peer {
     ms tcpAnswer = 1ms;
     bool inDomainRecords = true;
     bool inSiteRecords = false; // the records of the client's site, SiteB
+    bool tls = false;           // ldaps://, its certificate checked against its name
 };
 
 struct ScheduleRow {
@@ -102,7 +103,8 @@ private:
 
     static ServerCandidate Candidate(const Peer& peer) {
         const std::string host = std::string(peer.name) + ".quindral.test";
-        return ServerCandidate{"ldap://" + host, host, 389};
+        return ServerCandidate{(peer.tls ? "ldaps://" : "ldap://") + host, host,
+                               std::uint16_t(peer.tls ? 636 : 389), peer.tls};
     }
     const Peer& PeerOf(std::size_t server) const {
         const std::string host = schedule_->Candidate(server).host;
@@ -383,11 +385,17 @@ const ScheduleRow kRows[] = {
                 "50 ping dc5", "100 try dc6"},
      .winner = "dc6",
      .over = 101ms},
+    // No reply and a first choice still resolving cost one stagger together, both from the start.
     {.name = "NoReplyConnectsAStaggerAfterThePingsWereDueSentOrNot",
      .peers = {{.name = "dc1", .address = kNever}, {.name = "dc2", .address = 300ms}},
-     .starts = {"300 ping dc2", "500 try dc2"},
+     .starts = {"300 ping dc2", "300 try dc2"},
      .winner = "dc2",
-     .over = 501ms},
+     .over = 301ms},
+    {.name = "UnresolvableNamesAheadOfASilentDcCostOneStagger",
+     .peers = FiveNamesAheadOf(kNever, {.name = "dc6"}),
+     .starts = {"0 ping dc6", "250 try dc6"},
+     .winner = "dc6",
+     .over = 251ms},
     // The first choice is awaited for the first connection, a stagger at most.
     {.name = "FirstChoiceStillResolvingIsAwaited",
      .pinged = false,
@@ -413,6 +421,23 @@ const ScheduleRow kRows[] = {
      .peers = {{.name = "dc1", .tcp = Tcp::Hangs}, {.name = "dc1"}, {.name = "dc2"}},
      .starts = {"0 try dc1", "250 try dc2"},
      .winner = "dc2",
+     .over = 251ms},
+    // Under ldaps:// the name decides whether the certificate passes: the same address under a
+    // second name is tried again.
+    {.name = "LdapsServerUnderASecondNameIsTriedAgain",
+     .pinged = false,
+     .peers = {{.name = "dc1", .host = 9, .tcp = Tcp::Fails, .tls = true},
+               {.name = "dc2", .host = 9, .tls = true}},
+     .starts = {"0 try dc1", "1 try dc2"},
+     .winner = "dc2",
+     .over = 2ms},
+    // A DC whose reply did not count is out under every name that leads to its address.
+    {.name = "UnfitDcUnderASecondNameIsNotTried",
+     .peers = {{.name = "dc1", .host = 9, .ping = Ping::OtherDomain},
+               {.name = "dc2", .host = 9},
+               {.name = "dc3"}},
+     .starts = {"0 ping dc1", "0 ping dc3", "250 try dc3"},
+     .winner = "dc3",
      .over = 251ms},
     {.name = "TwoNamesOfOneAddressAreTriedOnce",
      .peers = {{.name = "dc1", .host = 9, .tcp = Tcp::Hangs},
