@@ -91,12 +91,14 @@ TEST(FirstUseAtTheEnd, ProgramThatEndsAtOnceEndsCleanly) {
 }
 
 // A first use that is still at work when the program's work is done: its configuration file is a
-// FIFO, which a writer opens 0.3 s after the start (or never). The program must end only after
-// it, when it comes within a second, and otherwise a second after its work; with its status and
+// FIFO, which a writer opens 0.3 s after the start and writes, opens and never writes (libldap's
+// fgets then holds its stream's lock), or never opens. The program must end only after the first
+// use, when it comes within a second, and otherwise a second after its work; with its status and
 // all its output either way.
 TEST(FirstUseAtTheEnd, ProgramEndsAfterAFirstUseStillAtWork) {
-    for (const bool written : {true, false}) {
-        SCOPED_TRACE(written ? "configuration written after 0.3 s" : "configuration never written");
+    enum class Writer { Writes, OpensAndNeverWrites, NeverOpens };
+    for (const Writer writes : {Writer::Writes, Writer::OpensAndNeverWrites, Writer::NeverOpens}) {
+        SCOPED_TRACE("writer " + std::to_string(static_cast<int>(writes)));
         TempDirectory dir;
         const auto fifo = dir.path() / "ldap.conf";
         ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -104,11 +106,15 @@ TEST(FirstUseAtTheEnd, ProgramEndsAfterAFirstUseStillAtWork) {
         std::atomic<bool> reached{false};
         std::thread writer([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            while (written && !ended) {
+            while (writes != Writer::NeverOpens && !ended) {
                 // Opens only while the probe, still running, reads the FIFO.
                 const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
                 if (fd >= 0) {
-                    reached = ::write(fd, "TIMEOUT 3\n", 10) == 10;
+                    reached = writes == Writer::OpensAndNeverWrites ||
+                              ::write(fd, "TIMEOUT 3\n", 10) == 10;
+                    while (writes == Writer::OpensAndNeverWrites && !ended) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    }
                     ::close(fd);
                     return;
                 }
@@ -123,7 +129,8 @@ TEST(FirstUseAtTheEnd, ProgramEndsAfterAFirstUseStillAtWork) {
         writer.join();
         EXPECT_EQ(report, kFailedBindReport);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
-        EXPECT_EQ(reached, written) << "the program ended before libldap's first use";
+        EXPECT_EQ(reached, writes != Writer::NeverOpens)
+            << "the program ended before libldap's first use";
         EXPECT_LT(took, std::chrono::seconds(4));
     }
 }
