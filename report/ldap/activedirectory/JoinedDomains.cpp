@@ -1,10 +1,12 @@
 #include "report/ldap/activedirectory/JoinedDomains.h"
 
+#include "report/ldap/activedirectory/KerberosRealm.h"
 #include "report/ldap/plumbing/RegularFile.h"
 #include "report/ldap/plumbing/Text.h"
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <krb5.h>
 #include <memory>
 #include <sstream>
@@ -45,42 +47,99 @@ std::string Trimmed(std::string text) {
 
 } // namespace
 
-std::vector<std::string> SssdAdDomains(const std::string& file, const std::string& snippets) {
+namespace {
+
+// A configuration parsed by libini_config from bytes this program read itself: libini_config opens
+// files with no bound of its own. Null when they do not parse, which sssd takes as no
+// configuration at all.
+Config Parsed(std::string bytes, uint32_t errorLevel) {
     ini_cfgobj* raw = nullptr;
-    if (ini_config_create(&raw) != 0) {
-        return {};
+    if (bytes.empty() || ini_config_create(&raw) != 0) {
+        return nullptr;
     }
     Config config(raw);
     ini_cfgfile* source = nullptr;
-    if (ini_config_file_open(file.c_str(), INI_META_NONE, &source) != 0) {
-        return {};
+    if (ini_config_file_from_mem(bytes.data(), static_cast<uint32_t>(bytes.size()), &source) != 0) {
+        return nullptr;
     }
-    // As sssd: a file that does not parse is no configuration at all.
-    const int parsed = ini_config_parse(source, INI_STOP_ON_ANY, INI_MV1S_OVERWRITE,
-                                        INI_PARSE_NOWRAP, config.get());
+    const int parsed =
+        ini_config_parse(source, errorLevel, INI_MV1S_OVERWRITE, INI_PARSE_NOWRAP, config.get());
     ini_config_file_destroy(source);
-    if (parsed != 0) {
+    return parsed == 0 ? std::move(config) : nullptr;
+}
+
+// The snippets that sssd merges in, in the order of their names: conf.d's *.conf files that do
+// not start with a dot.
+std::vector<std::string> SnippetFiles(const std::string& folder) {
+    std::vector<std::string> files;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with('.') && name.size() > 5 && name.ends_with(".conf")) {
+            files.push_back(it->path().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::string BooleanOf(ini_cfgobj* config, const std::string& section, const char* name) {
+    return AsciiLowerCase(Trimmed(Value(config, section, name)));
+}
+
+} // namespace
+
+std::vector<std::string> SssdAdDomains(const std::string& file, const std::string& snippets) {
+    Config config = Parsed(ReadLocalFile(file).bytes, INI_STOP_ON_ANY);
+    if (!config) {
         return {};
     }
-    // The snippets that sssd merges in: conf.d's *.conf files that do not start with a dot.
-    const char* patterns[] = {"^[^\\.].*\\.conf$", nullptr};
-    ini_cfgobj* merged = nullptr;
-    if (ini_config_augment(config.get(), snippets.c_str(), patterns, nullptr, nullptr,
-                           INI_STOP_ON_NONE, INI_MV1S_OVERWRITE, INI_PARSE_NOWRAP,
-                           INI_MV2S_OVERWRITE, &merged, nullptr, nullptr) == 0 &&
-        merged != nullptr) {
-        config.reset(merged);
+    for (const std::string& snippet : SnippetFiles(snippets)) {
+        ini_cfgobj* merged = nullptr;
+        const Config part = Parsed(ReadLocalFile(snippet).bytes, INI_STOP_ON_NONE);
+        if (part &&
+            ini_config_merge(config.get(), part.get(), INI_MS_MERGE | INI_MV2S_OVERWRITE,
+                             &merged) == 0 &&
+            merged != nullptr) {
+            config.reset(merged);
+        }
     }
-    std::vector<std::string> domains;
-    std::string list = Value(config.get(), "sssd", "domains");
+    // The domains sssd serves, as sssd 2.x has them: those listed in [sssd] domains, in order,
+    // then every other [domain/NAME] with enabled = true; enabled = false turns a listed one off.
+    std::vector<std::string> names;
+    const std::string list = Value(config.get(), "sssd", "domains");
     std::size_t at = 0;
     while (at <= list.size()) {
         const std::size_t end = std::min(list.find(',', at), list.size());
         const std::string name = Trimmed(list.substr(at, end - at));
         at = end + 1;
+        if (!name.empty()) {
+            names.push_back(name);
+        }
+    }
+    int count = 0;
+    int error = 0;
+    char** sections = ini_get_section_list(config.get(), &count, &error);
+    for (int i = 0; sections != nullptr && i < count; ++i) {
+        const std::string section = sections[i];
+        if (!section.starts_with("domain/")) {
+            continue;
+        }
+        const std::string name = section.substr(7);
+        const std::string enabled = BooleanOf(config.get(), section, "enabled");
+        const bool listed = std::find(names.begin(), names.end(), name) != names.end();
+        if (enabled == "true" && !listed) {
+            names.push_back(name);
+        } else if (enabled == "false") {
+            std::erase(names, name);
+        }
+    }
+    ini_free_section_list(sections);
+    std::vector<std::string> domains;
+    for (const std::string& name : names) {
         const std::string section = "domain/" + name;
-        if (name.empty() ||
-            AsciiLowerCase(Trimmed(Value(config.get(), section, "id_provider"))) != "ad") {
+        if (BooleanOf(config.get(), section, "id_provider") != "ad") {
             continue;
         }
         const std::string adDomain = Trimmed(Value(config.get(), section, "ad_domain"));
@@ -89,13 +148,24 @@ std::vector<std::string> SssdAdDomains(const std::string& file, const std::strin
     return domains;
 }
 
-std::vector<std::string> SambaAdsRealm(const std::string& file) {
-    std::istringstream in(RegularFileText(file));
+namespace {
+
+// How deep smb.conf's includes may nest.
+constexpr int kMaxSambaIncludeDepth = 10;
+
+// What smb.conf's [global] section says of a join, as Samba reads the file: an included file's
+// lines stand where its include does.
+struct SambaGlobals {
     std::string security;
     std::string realm;
-    bool global = true; // parameters before any section are global
+    bool global = true;    // parameters before any section are global
+    bool registry = false; // the configuration lives in the registry, not in the file
+};
+
+void ReadSambaFile(const std::string& path, SambaGlobals& globals, int depth) {
+    std::istringstream in(ReadLocalFile(path).bytes);
     std::string line;
-    for (std::string part; std::getline(in, part);) {
+    for (std::string part; !globals.registry && std::getline(in, part);) {
         if (!part.empty() && part.back() == '\r') {
             part.pop_back();
         }
@@ -112,11 +182,11 @@ std::vector<std::string> SambaAdsRealm(const std::string& file) {
             const auto close = text.find(']');
             std::string section = AsciiLowerCase(text.substr(1, close - 1));
             section.erase(std::remove(section.begin(), section.end(), ' '), section.end());
-            global = section == "global";
+            globals.global = section == "global";
             continue;
         }
         const auto equals = text.find('=');
-        if (!global || equals == std::string::npos) {
+        if (equals == std::string::npos) {
             continue;
         }
         std::string key = AsciiLowerCase(text.substr(0, equals));
@@ -124,35 +194,76 @@ std::vector<std::string> SambaAdsRealm(const std::string& file) {
                                  [](unsigned char c) { return std::isspace(c) != 0; }),
                   key.end());
         const std::string value = Trimmed(text.substr(equals + 1));
-        if (key == "security") {
-            security = AsciiLowerCase(value);
+        if (key == "include") {
+            if (AsciiLowerCase(value) == "registry") {
+                // The registry's settings stand here and override what came before; they cannot
+                // be read without Samba, so what came before no longer counts.
+                globals.security.clear();
+                globals.realm.clear();
+            } else if (depth < kMaxSambaIncludeDepth && value.find('%') == std::string::npos) {
+                ReadSambaFile(value, globals, depth + 1);
+            }
+        } else if (!globals.global) {
+            continue;
+        } else if (key == "configbackend") {
+            // Samba drops what it read so far and reads the registry alone.
+            globals.registry = AsciiLowerCase(value) == "registry";
+        } else if (key == "security") {
+            globals.security = AsciiLowerCase(value);
         } else if (key == "realm") {
-            realm = value;
+            globals.realm = value;
         }
     }
-    if (security != "ads" || realm.empty()) {
-        return {};
-    }
-    return {realm};
 }
 
+} // namespace
+
+std::vector<std::string> SambaAdsRealm(const std::string& file) {
+    SambaGlobals globals;
+    ReadSambaFile(file, globals, 0);
+    if (globals.registry || globals.security != "ads" || globals.realm.empty()) {
+        return {};
+    }
+    return {globals.realm};
+}
+
+namespace {
+
+// Whether libkrb5 may read the keytab it is to read: a file keytab (FILE:, WRFILE: or a bare path)
+// must be absent or a regular file within the cap; the other kinds read no file.
+bool KeytabSafe(const std::string& name) {
+    std::string path = name;
+    for (const std::string prefix : {"FILE:", "WRFILE:"}) {
+        if (name.starts_with(prefix)) {
+            path = name.substr(prefix.size());
+        }
+    }
+    const bool file = path != name || name.find(':') == std::string::npos || name.front() == '/';
+    return !file || ReadLocalFile(path).SafeToHandOver();
+}
+
+} // namespace
+
 std::vector<std::string> HostKeytabRealms() {
-    krb5_context context = nullptr;
-    if (krb5_init_context(&context) != 0) {
+    const KerberosContext owned = MakeKerberosContext();
+    krb5_context context = owned.get();
+    char name[1024] = {};
+    if (context == nullptr || krb5_kt_default_name(context, name, sizeof name) != 0 ||
+        !KeytabSafe(name)) {
         return {};
     }
     std::vector<std::string> realms;
     krb5_keytab keytab = nullptr;
     krb5_kt_cursor cursor{};
-    if (krb5_kt_default(context, &keytab) == 0) {
+    if (krb5_kt_resolve(context, name, &keytab) == 0) {
         if (krb5_kt_start_seq_get(context, keytab, &cursor) == 0) {
             krb5_keytab_entry entry{};
             while (krb5_kt_next_entry(context, keytab, &entry, &cursor) == 0) {
                 const krb5_data* realm = krb5_princ_realm(context, entry.principal);
                 if (realm != nullptr && realm->length > 0) {
-                    std::string name(realm->data, realm->length);
-                    if (std::find(realms.begin(), realms.end(), name) == realms.end()) {
-                        realms.push_back(std::move(name));
+                    std::string realmName(realm->data, realm->length);
+                    if (std::find(realms.begin(), realms.end(), realmName) == realms.end()) {
+                        realms.push_back(std::move(realmName));
                     }
                 }
                 krb5_free_keytab_entry_contents(context, &entry);
@@ -161,7 +272,6 @@ std::vector<std::string> HostKeytabRealms() {
         }
         krb5_kt_close(context, keytab);
     }
-    krb5_free_context(context);
     return realms;
 }
 

@@ -8,20 +8,26 @@ namespace quindral {
 // The Active Directory domains that a join left its evidence of, read as the joining software reads
 // its own files. Each is empty when its file is absent, unreadable or says nothing of a join.
 
-// sssd's AD domains (realmd's default): sssd.conf and the snippets of its conf.d, parsed with
-// libini_config as sssd parses them; the [sssd] section's domains, in order, that have
-// id_provider = ad, each as its ad_domain, else as its [domain/NAME] section's name.
+// sssd's AD domains (realmd's default): sssd.conf and the snippets of its conf.d (in the order of
+// their names), parsed with libini_config as sssd parses them, from bytes read without waiting and
+// within kLocalFileCap. The domains sssd 2.x serves: the [sssd] section's domains in order, then
+// each other [domain/NAME] with enabled = true, less those with enabled = false; of them, those
+// with id_provider = ad, each as its ad_domain, else as its section's name.
 std::vector<std::string> SssdAdDomains(const std::string& file = "/etc/sssd/sssd.conf",
                                        const std::string& snippets = "/etc/sssd/conf.d");
 
 // Samba's realm (a `net ads join` for winbind): smb.conf's [global] realm where security = ads.
 // Samba's own parser is not a public library; this reads its syntax: case and spaces in a key do
-// not count, "#" and ";" start comments, a backslash at the end of a line continues it. Only a
-// regular file is read.
+// not count, "#" and ";" start comments, a backslash at the end of a line continues it, and
+// `include = FILE` reads that file where it stands (ten deep at most; a name with Samba's %
+// substitutions is passed over). Only regular files are read, each up to kLocalFileCap. With
+// `config backend = registry` the file is not where Samba's settings live, and it gives nothing;
+// `include = registry` makes what came before it count no more.
 std::vector<std::string> SambaAdsRealm(const std::string& file = "/etc/samba/smb.conf");
 
 // The realms of the host keytab's principals (KRB5_KTNAME honoured), in the order of its entries,
-// each once; libkrb5's keytab functions read it.
+// each once; libkrb5's keytab functions read it, when it is absent or a regular file within
+// kLocalFileCap.
 std::vector<std::string> HostKeytabRealms();
 
 // All of them, in that order: sssd's, Samba's, the keytab's.

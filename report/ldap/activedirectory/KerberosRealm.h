@@ -1,14 +1,30 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
+struct _krb5_context;
+
 namespace quindral {
 
+struct KerberosContextFreer {
+    void operator()(_krb5_context* context) const;
+};
+using KerberosContext = std::unique_ptr<_krb5_context, KerberosContextFreer>;
+
+// A libkrb5 context on Kerberos's configuration as libkrb5 finds it (KRB5_CONFIG, else its
+// default files, with their include and includedir lines), when every file that libkrb5 would
+// open for it is a regular file that ends within kLocalFileCap: libkrb5 reads them with no bound
+// of its own, and a FIFO or an endless file there would hold the click. Otherwise a context on no
+// configuration at all, so that KRB5_KTNAME and libkrb5's own defaults still count. Null when
+// libkrb5 cannot make one.
+KerberosContext MakeKerberosContext();
+
 // The default realm that Kerberos is configured with (default_realm in [libdefaults]), read as MIT
-// Kerberos reads its configuration: KRB5_CONFIG, else /etc/krb5.conf, with their includes. What
-// `realm join` writes there is the realm of the Active Directory domain the host is joined to.
-// Nothing when none is configured; no DNS lookup is made to guess one.
+// Kerberos reads its configuration, through the context above. What `realm join` writes there is
+// the realm of the Active Directory domain the host is joined to. Nothing when none is configured
+// or the configuration cannot be read safely; no DNS lookup is made to guess one.
 std::optional<std::string> KerberosDefaultRealm();
 
 } // namespace quindral

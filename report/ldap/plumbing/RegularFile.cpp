@@ -1,26 +1,54 @@
 #include "report/ldap/plumbing/RegularFile.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace quindral {
 
-std::string RegularFileText(const std::string& path) {
+LocalFile ReadLocalFile(const std::string& path, std::size_t cap) {
+    LocalFile file;
+    // O_NONBLOCK: a FIFO never holds the open; the descriptor's type decides what is read.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        return {};
+        // A folder cannot be opened for reading on some systems; it is no file all the same.
+        if (errno == EISDIR) {
+            file.state = LocalFile::State::NotRegular;
+        }
+        return file;
     }
     struct stat status {};
-    std::string text;
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size < (1 << 20)) {
-        char buffer[4096];
-        for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
-            text.append(buffer, static_cast<std::size_t>(got));
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        file.state = LocalFile::State::NotRegular;
+        ::close(fd);
+        return file;
+    }
+    file.state = LocalFile::State::Whole;
+    // Read in whole blocks until past the cap: a byte beyond it tells a file of exactly the cap
+    // from a longer one (and some procfs files take no read of a single byte).
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        file.bytes.append(buffer, static_cast<std::size_t>(got));
+        if (file.bytes.size() > cap) {
+            file.bytes.resize(cap);
+            file.state = LocalFile::State::Cut;
+            break;
         }
     }
     ::close(fd);
-    return text;
+    return file;
+}
+
+std::string RegularFileText(const std::string& path) {
+    return ReadLocalFile(path).bytes;
 }
 
 } // namespace quindral

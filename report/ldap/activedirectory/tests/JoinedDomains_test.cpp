@@ -3,6 +3,7 @@
 #include "report/ldap/activedirectory/ClientDomains.h"
 #include "report/ldap/activedirectory/JoinedDomains.h"
 #include "report/ldap/activedirectory/KerberosRealm.h"
+#include "report/ldap/plumbing/RegularFile.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -10,6 +11,8 @@
 #include <krb5.h>
 #include <map>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace quindral {
 namespace {
@@ -133,13 +136,44 @@ TEST(JoinedDomains, RealFilesGiveTheDomainsInTheOrderOfTheirEvidence) {
          {{"krb5.conf", kRealmdKrb5Conf}},
          "WS1$@OTHER.EXAMPLE.TEST",
          {"other.example.test", "corp.other.test", "lab.example.test"}},
+        // sssd 2.x: enabled = true serves a domain no domains line lists; false turns one off.
+        {"sssd domain enabled without a domains line",
+         {{"sssd.conf", "[sssd]\nservices = nss\n[domain/en.test]\nid_provider = ad\n"
+                        "enabled = True\n[domain/idle.test]\nid_provider = ad\n"}},
+         nullptr,
+         {"en.test", "corp.other.test"}},
+        {"sssd domain listed but disabled",
+         {{"sssd.conf", "[sssd]\ndomains = off.test, on.test\n[domain/off.test]\n"
+                        "id_provider = ad\nenabled = false\n[domain/on.test]\nid_provider = ad\n"}},
+         nullptr,
+         {"on.test", "corp.other.test"}},
+        // Samba reads an included file where its include stands.
+        {"smb.conf that includes the join's settings",
+         {{"smb.conf", "[global]\n   workgroup = CORP\n   include = @DIR@/ads.conf\n"},
+          {"ads.conf", "   security = ads\n   realm = INC.EXAMPLE.TEST\n"}},
+         nullptr,
+         {"inc.example.test", "corp.other.test"}},
+        {"smb.conf whose settings live in the registry",
+         {{"smb.conf", "[global]\n   security = ads\n   realm = STALE.TEST\n"
+                       "   config backend = registry\n"}},
+         nullptr,
+         {"corp.other.test"}},
+        {"smb.conf longer than the cap, read up to it",
+         {{"smb.conf",
+           "[global]\n   security = ads\n   realm = BIG.TEST\n" + std::string(kLocalFileCap, '#')}},
+         nullptr,
+         {"big.test", "corp.other.test"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         testing::TempDirectory dir;
         std::filesystem::create_directories(dir.path() / "conf.d");
         for (const auto& [name, text] : c.files) {
-            std::ofstream(dir.path() / name) << text;
+            std::string content = text;
+            if (const auto at = content.find("@DIR@"); at != std::string::npos) {
+                content.replace(at, 5, dir.path().string());
+            }
+            std::ofstream(dir.path() / name) << content;
         }
         const auto keytab = dir.path() / "krb5.keytab";
         if (c.keytabPrincipal != nullptr) {
@@ -177,12 +211,90 @@ TEST(JoinedDomains, UnreadableSssdConfGivesNone) {
         << "a domain was read from a file the user cannot read";
 }
 
-// An smb.conf that is a FIFO nobody writes is not waited on.
-TEST(JoinedDomains, SmbConfThatIsAFifoIsNotRead) {
-    testing::TempDirectory dir;
-    const auto fifo = dir.path() / "smb.conf";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_TRUE(SambaAdsRealm(fifo.string()).empty());
+// Files that would hold a reader for ever (a FIFO nobody writes, a procfs file that never ends)
+// wherever the join's evidence is read, libkrb5's and libini_config's own readers included: every
+// reader returns at once, and the hostile file costs nothing but its own evidence. Each row runs in
+// a child that an alarm ends should a reader hang.
+struct HostileCase {
+    const char* name;
+    std::map<std::string, std::string> files = {}; // "fifo" makes a FIFO; @DIR@ is the folder
+    std::string krb5Config = "@DIR@/krb5.conf";
+    std::string keytab = "FILE:@DIR@/krb5.keytab";
+    std::string read; // what the readers found: sssd's domains; the realm; the keytab's realms
+};
+
+TEST(JoinedDomains, HostileFilesCostOnlyTheirOwnEvidence) {
+    const std::string realm = "[libdefaults]\ndefault_realm = LAB.EXAMPLE.TEST\n";
+    const HostileCase cases[] = {
+        {.name = "sssd.conf a FIFO",
+         .files = {{"sssd.conf", "fifo"}, {"krb5.conf", realm}},
+         .read = ";LAB.EXAMPLE.TEST;"},
+        {.name = "a conf.d snippet a FIFO",
+         .files = {{"sssd.conf", kRealmdSssdConf}, {"conf.d/10.conf", "fifo"}},
+         .read = "lab.example.test,;;"},
+        {.name = "krb5.conf a FIFO", .files = {{"krb5.conf", "fifo"}}, .read = ";;"},
+        {.name = "krb5.conf a procfs file that never ends",
+         .krb5Config = "/proc/self/pagemap",
+         .read = ";;"},
+        {.name = "krb5.conf including a FIFO",
+         .files = {{"krb5.conf", "include @DIR@/more.conf\n" + realm}, {"more.conf", "fifo"}},
+         .read = ";;"},
+        {.name = "krb5.conf's includedir holding a FIFO",
+         .files = {{"krb5.conf", "includedir @DIR@/conf.d\n" + realm}, {"conf.d/k5", "fifo"}},
+         .read = ";;"},
+        {.name = "the keytab a FIFO, the realm still read",
+         .files = {{"krb5.conf", realm}, {"krb5.keytab", "fifo"}},
+         .read = ";LAB.EXAMPLE.TEST;"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::TempDirectory dir;
+        const auto inDir = [&](std::string text) {
+            for (std::size_t at; (at = text.find("@DIR@")) != std::string::npos;) {
+                text.replace(at, 5, dir.path().string());
+            }
+            return text;
+        };
+        std::filesystem::create_directories(dir.path() / "conf.d");
+        for (const auto& [name, text] : c.files) {
+            const auto path = dir.path() / name;
+            if (text == "fifo") {
+                ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+            } else {
+                std::ofstream(path) << inDir(text);
+            }
+        }
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::alarm(5);
+            ::setenv("KRB5_CONFIG", inDir(c.krb5Config).c_str(), 1);
+            ::setenv("KRB5_KTNAME", inDir(c.keytab).c_str(), 1);
+            std::string read;
+            for (const auto& domain : SssdAdDomains((dir.path() / "sssd.conf").string(),
+                                                    (dir.path() / "conf.d").string())) {
+                read += domain + ",";
+            }
+            read += ";" + KerberosDefaultRealm().value_or("") + ";";
+            for (const auto& keytabRealm : HostKeytabRealms()) {
+                read += keytabRealm + ",";
+            }
+            (void)::write(out[1], read.data(), read.size());
+            _exit(0);
+        }
+        ::close(out[1]);
+        std::string read;
+        char buffer[256];
+        for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;) {
+            read.append(buffer, static_cast<std::size_t>(got));
+        }
+        ::close(out[0]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a reader hung";
+        EXPECT_EQ(read, c.read);
+    }
 }
 
 } // namespace
