@@ -18,6 +18,16 @@ void LogFile::WriteLine(std::string_view utf8Text) {
 }
 
 void LogFile::WriteLineOfItsOwn(std::string_view utf8Text) {
+    // The check of the last byte and the write are one step against other copies of the program:
+    // two of them that both found a cut line would otherwise both end it, one with a blank line.
+    struct Unlock {
+        LogFile* file;
+        ~Unlock() {
+            if (file != nullptr) {
+                file->UnlockLineStart();
+            }
+        }
+    } unlock{LockLineStart() ? this : nullptr};
     Write(CutLineEnding(), utf8Text);
 }
 

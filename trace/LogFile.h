@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -30,19 +31,30 @@ public:
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
-    // Opens the file for appending, creating it when absent. Never waits on whatever is there.
-    // Throws on failure, and when what is there is not a regular file.
-    void Open(const std::filesystem::path& path);
+    // What the file is opened for: one line, or a run's separator, which starts a line of its own.
+    enum class Purpose { Line, StartRun };
+
+    // Opens the file for appending, creating it when absent. Never waits on whatever is there, but
+    // for a regular file's other users to give it up, as any open does. Throws on failure, and
+    // when what is there is not a regular file.
+    void Open(const std::filesystem::path& path, Purpose purpose = Purpose::Line);
     // Appends text in the narrow code page, then CR LF. Throws on failure or when not open.
     void WriteLine(std::string_view utf8Text);
     // Appends text as WriteLine does, at the start of a line: when the file does not end in CR LF
     // (a program killed in the middle of a line), the cut line is ended first, in the same write,
-    // and its text stays. Where the file cannot be read, the line is appended as it is.
+    // and its text stays. Where the file cannot be read, the line is appended as it is. Other
+    // copies of the program doing the same wait for each other, kLineStartLockWait at most.
+    // Needs a file opened to start a run.
     void WriteLineOfItsOwn(std::string_view utf8Text);
     // Closes the file. Throws when it was not open or the close failed.
     void Close();
 
+    static constexpr std::chrono::milliseconds kLineStartLockWait{500};
+
 private:
+    // The lock that copies of the program take to start a run: true when taken.
+    bool LockLineStart();
+    void UnlockLineStart();
     // What ends the file's last line when it was cut: nothing when it ends a line already (or the
     // file is empty or cannot be read), LF after a lone CR, else CR LF.
     std::string_view CutLineEnding();

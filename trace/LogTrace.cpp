@@ -11,7 +11,8 @@ void TraceSink::LogTrace(std::string_view message, bool newRun) noexcept {
     // The file is opened before the pane is touched, and the pane is updated before the line is
     // written, so a line that reached the file has always reached the pane as well.
     LogFile file;
-    RunStep([&] { file.Open(logFile_); });
+    RunStep(
+        [&] { file.Open(logFile_, newRun ? LogFile::Purpose::StartRun : LogFile::Purpose::Line); });
     if (newRun) {
         RunStep([&] { pane_.SetText(std::string()); });
         // A run starts on a line of its own, also after a run that was killed mid-line, so the

@@ -4,10 +4,13 @@
 #include "../LogFile.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace quindral {
@@ -30,37 +33,59 @@ LogFile::~LogFile() {
     }
 }
 
-void LogFile::Open(const std::filesystem::path& path) {
-    // Only a regular file is opened. A FIFO there would block the open until some reader came, and
-    // a device or socket would take the lines somewhere else or do something on open; whatever is
-    // there is looked at first, opened without waiting, and looked at again once open, in case it
-    // was swapped in between.
-    struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
-        throw std::system_error(EINVAL, std::generic_category(), "log file not a regular file");
+void LogFile::Open(const std::filesystem::path& path, Purpose purpose) {
+    // Opened without waiting on whatever stands there (a FIFO never blocks an open with O_NONBLOCK)
+    // and kept only when it is a regular file: a FIFO, device or socket would take the lines
+    // somewhere else. O_NONBLOCK changes nothing for a regular file's reads and writes, so it
+    // stays set. A new run reads the file's last byte too, where the file grants it.
+    const int access = purpose == Purpose::StartRun ? O_RDWR : O_WRONLY;
+    const auto open = [&](int mode, int waiting) {
+        int fd;
+        do {
+            fd = ::open(path.c_str(), mode | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | waiting,
+                        0666);
+        } while (fd < 0 && errno == EINTR);
+        return fd;
+    };
+    const auto openGranted = [&](int waiting) {
+        const int fd = open(access, waiting);
+        return fd < 0 && errno == EACCES && access == O_RDWR ? open(O_WRONLY, waiting) : fd;
+    };
+    int fd = openGranted(O_NONBLOCK);
+    if (fd < 0 && errno == EAGAIN) {
+        // Only a regular file under a lease (an NFS delegation, a Samba oplock) answers so: its
+        // holder has been asked to give it up, and the open waits for that as any open does.
+        fd = openGranted(0);
     }
-    // Read access too, where the file grants it, to see whether its last line was cut.
-    constexpr int kFlags = O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDWR | kFlags, 0666);
-        if (fd < 0 && errno == EACCES) {
-            fd = ::open(path.c_str(), O_WRONLY | kFlags, 0666);
-        }
-    } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         ThrowErrno("open log file");
     }
+    struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
         throw std::system_error(EINVAL, std::generic_category(), "log file not a regular file");
     }
-    // Writes to a regular file wait for the disk as they always have.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) {
-        (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    }
     fd_ = fd;
+}
+
+bool LogFile::LockLineStart() {
+    // Other copies of the program take the same lock to start a run, so that two of them never
+    // both end one cut line. Whoever holds it does so for a check and a write; the wait is
+    // bounded all the same, and without the lock the run still starts.
+    const auto until = std::chrono::steady_clock::now() + kLineStartLockWait;
+    for (;;) {
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+            return true;
+        }
+        if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void LogFile::UnlockLineStart() {
+    (void)::flock(fd_, LOCK_UN);
 }
 
 std::optional<char> LogFile::LastByte() {

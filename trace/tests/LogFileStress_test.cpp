@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -91,6 +92,75 @@ TEST(LogFileStress, RunKilledMidWayLeavesOnlyWholeLines) {
     std::map<char, int> counts;
     EXPECT_TRUE(AllLinesWhole(ReadFile(log), counts, /*cutLastLine=*/true));
     EXPECT_GT(counts['k'], 0);
+}
+
+// Two programs that start a run at the same moment on a log whose last line was cut: the cut line
+// is ended once, and each run starts on a line of its own, with no blank line between them.
+TEST(LogFileStress, RunsStartedTogetherOnACutLogEndTheCutLineOnce) {
+    TempDirectory dir;
+    const auto log = LogFilePathIn(dir.path());
+    const std::string separator = "********************\r\n";
+    for (int round = 0; round < 300; ++round) {
+        std::ofstream(log, std::ios::binary | std::ios::trunc) << "k7:kk";
+        int go[2];
+        ASSERT_EQ(::pipe(go), 0);
+        pid_t starters[2];
+        for (pid_t& starter : starters) {
+            starter = ::fork();
+            if (starter == 0) {
+                ::close(go[1]);
+                char byte;
+                (void)::read(go[0], &byte, 1); // both start when the pipe closes
+                StringTextHolder pane;
+                TraceSink(pane, log).LogTrace("", true);
+                _exit(0);
+            }
+        }
+        ::close(go[0]);
+        ::close(go[1]);
+        for (const pid_t starter : starters) {
+            int status = 0;
+            ::waitpid(starter, &status, 0);
+        }
+        ASSERT_EQ(ReadFile(log), "k7:kk\r\n" + separator + separator) << "round " << round;
+    }
+}
+
+// A log under a lease (an NFS delegation, a Samba oplock): the open waits for its holder to give it
+// up, as an ordinary open does, and the line is written.
+TEST(LogFileStress, LogUnderALeaseGetsItsLineOnceTheHolderYields) {
+    TempDirectory dir;
+    const auto log = LogFilePathIn(dir.path());
+    std::ofstream(log, std::ios::binary) << "";
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        static volatile sig_atomic_t broken = 0;
+        std::signal(SIGIO, [](int) { broken = 1; });
+        const int fd = ::open(log.c_str(), O_RDONLY);
+        const char taken = fd >= 0 && ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0 ? 'y' : 'n';
+        (void)::write(ready[1], &taken, 1);
+        for (int waited = 0; !broken && waited < 5000; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        (void)::fcntl(fd, F_SETLEASE, F_UNLCK);
+        _exit(0);
+    }
+    char taken = 'n';
+    (void)::read(ready[0], &taken, 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    if (taken != 'y') {
+        ::kill(holder, SIGKILL);
+        ::waitpid(holder, nullptr, 0);
+        GTEST_SKIP() << "needs a lease on a file of this file system (run as root, as CI does)";
+    }
+    StringTextHolder pane;
+    TraceSink(pane, log).LogTrace("a line under a lease", false);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_EQ(ReadFile(log), "a line under a lease\r\n");
 }
 
 TEST(LogFileStress, FullDiskLeavesNoPartialLineAndTheNextLineAfterwardsIsWhole) {

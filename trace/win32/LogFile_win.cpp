@@ -39,18 +39,19 @@ LogFile::~LogFile() {
     }
 }
 
-void LogFile::Open(const std::filesystem::path& path) {
+void LogFile::Open(const std::filesystem::path& path, Purpose purpose) {
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end of the file, even
     // when another program appends too. Others may read and write the file meanwhile, as they
-    // could with any log. Read access too, where the file and its other users allow it, to see
-    // whether its last line was cut.
+    // could with any log. To start a run, read access too, where the file and its other users
+    // allow it, to see whether its last line was cut.
     constexpr DWORD kAppend = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
     const auto open = [&](DWORD access) {
         return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     };
-    HANDLE file = open(kAppend | FILE_READ_DATA);
-    if (file == INVALID_HANDLE_VALUE &&
+    const bool startRun = purpose == Purpose::StartRun;
+    HANDLE file = open(startRun ? kAppend | FILE_READ_DATA : kAppend);
+    if (file == INVALID_HANDLE_VALUE && startRun &&
         (GetLastError() == ERROR_ACCESS_DENIED || GetLastError() == ERROR_SHARING_VIOLATION)) {
         file = open(kAppend);
     }
@@ -66,6 +67,41 @@ void LogFile::Open(const std::filesystem::path& path) {
     }
     handle_ = file;
     path_ = path;
+}
+
+namespace {
+
+// Copies of the program lock one byte far past any log's end to start a run. Windows' locks bind
+// reads and writes of the bytes they cover, and the log's appends never reach that far.
+OVERLAPPED LineStartLockPlace() {
+    OVERLAPPED place{};
+    place.Offset = 0;
+    place.OffsetHigh = 0x7FFFFFFF;
+    return place;
+}
+
+} // namespace
+
+bool LogFile::LockLineStart() {
+    // Held for a check and a write; the wait is bounded all the same, and without the lock the run
+    // still starts. A handle without read access cannot take it.
+    const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(kLineStartLockWait.count());
+    for (;;) {
+        OVERLAPPED place = LineStartLockPlace();
+        if (LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                       &place)) {
+            return true;
+        }
+        if (GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount64() >= until) {
+            return false;
+        }
+        Sleep(1);
+    }
+}
+
+void LogFile::UnlockLineStart() {
+    OVERLAPPED place = LineStartLockPlace();
+    UnlockFileEx(handle_, 0, 1, 0, &place);
 }
 
 std::optional<char> LogFile::LastByte() {
