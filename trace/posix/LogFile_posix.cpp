@@ -85,7 +85,7 @@ bool LogFile::LockLineStart() {
 }
 
 void LogFile::UnlockLineStart() {
-    (void)::flock(fd_, LOCK_UN);
+    // The close that ends the call gives the lock back, a call sooner.
 }
 
 std::optional<char> LogFile::LastByte() {
