@@ -275,9 +275,23 @@ std::vector<std::string> HostKeytabRealms() {
     return realms;
 }
 
+std::vector<std::string> SssdKdcinfoRealms(const std::string& folder) {
+    std::vector<std::string> realms;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.starts_with("kdcinfo.") && name.size() > 8 && it->is_regular_file(error)) {
+            realms.push_back(name.substr(8));
+        }
+    }
+    std::sort(realms.begin(), realms.end());
+    return realms;
+}
+
 std::vector<std::string> JoinedDomains() {
     auto domains = SssdAdDomains();
-    for (auto&& more : {SambaAdsRealm(), HostKeytabRealms()}) {
+    for (auto&& more : {SssdKdcinfoRealms(), SambaAdsRealm(), HostKeytabRealms()}) {
         domains.insert(domains.end(), more.begin(), more.end());
     }
     return domains;

@@ -16,6 +16,11 @@ namespace quindral {
 std::vector<std::string> SssdAdDomains(const std::string& file = "/etc/sssd/sssd.conf",
                                        const std::string& snippets = "/etc/sssd/conf.d");
 
+// The realms a running sssd serves, from the names of the kdcinfo.<REALM> files it keeps for its
+// Kerberos locator plugin, in the order of their names: world-readable, where sssd.conf is root's
+// alone.
+std::vector<std::string> SssdKdcinfoRealms(const std::string& folder = "/var/lib/sss/pubconf");
+
 // Samba's realm (a `net ads join` for winbind): smb.conf's [global] realm where security = ads.
 // Samba's own parser is not a public library; this reads its syntax: case and spaces in a key do
 // not count, "#" and ";" start comments, a backslash at the end of a line continues it, and
@@ -30,7 +35,7 @@ std::vector<std::string> SambaAdsRealm(const std::string& file = "/etc/samba/smb
 // kLocalFileCap.
 std::vector<std::string> HostKeytabRealms();
 
-// All of them, in that order: sssd's, Samba's, the keytab's.
+// All of them, in that order: sssd's domains and realms, Samba's, the keytab's.
 std::vector<std::string> JoinedDomains();
 
 } // namespace quindral

@@ -148,6 +148,12 @@ TEST(JoinedDomains, RealFilesGiveTheDomainsInTheOrderOfTheirEvidence) {
          nullptr,
          {"on.test", "corp.other.test"}},
         // Samba reads an included file where its include stands.
+        // What a running sssd leaves for anyone to read, where sssd.conf is root's alone.
+        {"sssd's kdcinfo file of its realm",
+         {{"pubconf/kdcinfo.LAB.EXAMPLE.TEST", "127.0.0.4\n"},
+          {"pubconf/kpasswdinfo.LAB.EXAMPLE.TEST", "127.0.0.4\n"}},
+         nullptr,
+         {"lab.example.test", "corp.other.test"}},
         {"smb.conf that includes the join's settings",
          {{"smb.conf", "[global]\n   workgroup = CORP\n   include = @DIR@/ads.conf\n"},
           {"ads.conf", "   security = ads\n   realm = INC.EXAMPLE.TEST\n"}},
@@ -168,6 +174,7 @@ TEST(JoinedDomains, RealFilesGiveTheDomainsInTheOrderOfTheirEvidence) {
         SCOPED_TRACE(c.name);
         testing::TempDirectory dir;
         std::filesystem::create_directories(dir.path() / "conf.d");
+        std::filesystem::create_directories(dir.path() / "pubconf");
         for (const auto& [name, text] : c.files) {
             std::string content = text;
             if (const auto at = content.find("@DIR@"); at != std::string::npos) {
@@ -185,7 +192,8 @@ TEST(JoinedDomains, RealFilesGiveTheDomainsInTheOrderOfTheirEvidence) {
         auto joined =
             SssdAdDomains((dir.path() / "sssd.conf").string(), (dir.path() / "conf.d").string());
         for (auto&& more :
-             {SambaAdsRealm((dir.path() / "smb.conf").string()), HostKeytabRealms()}) {
+             {SssdKdcinfoRealms((dir.path() / "pubconf").string()),
+              SambaAdsRealm((dir.path() / "smb.conf").string()), HostKeytabRealms()}) {
             joined.insert(joined.end(), more.begin(), more.end());
         }
         EXPECT_EQ(
