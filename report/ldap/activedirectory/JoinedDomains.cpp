@@ -239,7 +239,7 @@ bool KeytabSafe(const std::string& name) {
         }
     }
     const bool file = path != name || name.find(':') == std::string::npos || name.front() == '/';
-    return !file || ReadLocalFile(path).SafeToHandOver();
+    return !file || ReadLocalFile(path, kLocalFileCap, false).SafeToHandOver();
 }
 
 } // namespace

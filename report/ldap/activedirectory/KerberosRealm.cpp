@@ -58,10 +58,12 @@ bool ProfileFileSafe(const std::string& path, int depth) {
     if (depth > kMaxIncludeDepth) {
         return false;
     }
-    const LocalFile file = ReadLocalFile(path);
-    if (!file.SafeToHandOver()) {
+    // Looked at first without keeping a byte, so that an endless file costs no memory.
+    const LocalFile looked = ReadLocalFile(path, kLocalFileCap, false);
+    if (!looked.SafeToHandOver()) {
         return false;
     }
+    const LocalFile file = ReadLocalFile(path);
     std::istringstream lines(file.bytes);
     for (std::string line; std::getline(lines, line);) {
         for (const std::string directive : {"include", "includedir"}) {

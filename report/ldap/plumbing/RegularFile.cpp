@@ -1,5 +1,6 @@
 #include "report/ldap/plumbing/RegularFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +8,7 @@
 
 namespace quindral {
 
-LocalFile ReadLocalFile(const std::string& path, std::size_t cap) {
+LocalFile ReadLocalFile(const std::string& path, std::size_t cap, bool keep) {
     LocalFile file;
     // O_NONBLOCK: a FIFO never holds the open; the descriptor's type decides what is read.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -26,8 +27,14 @@ LocalFile ReadLocalFile(const std::string& path, std::size_t cap) {
     }
     file.state = LocalFile::State::Whole;
     // Read in whole blocks until past the cap: a byte beyond it tells a file of exactly the cap
-    // from a longer one (and some procfs files take no read of a single byte).
+    // from a longer one (and some procfs files take no read of a single byte). Room for what the
+    // file says it holds, or for the cap where it says nothing, is made once.
     char buffer[4096];
+    const auto reported = static_cast<std::size_t>(std::max<off_t>(status.st_size, 0));
+    if (keep) {
+        file.bytes.reserve((reported == 0 ? cap : std::min(reported, cap)) + sizeof buffer);
+    }
+    std::size_t size = 0;
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) {
@@ -36,9 +43,12 @@ LocalFile ReadLocalFile(const std::string& path, std::size_t cap) {
         if (got <= 0) {
             break;
         }
-        file.bytes.append(buffer, static_cast<std::size_t>(got));
-        if (file.bytes.size() > cap) {
-            file.bytes.resize(cap);
+        size += static_cast<std::size_t>(got);
+        if (keep) {
+            file.bytes.append(buffer, static_cast<std::size_t>(got));
+        }
+        if (size > cap) {
+            file.bytes.resize(std::min(file.bytes.size(), cap));
             file.state = LocalFile::State::Cut;
             break;
         }

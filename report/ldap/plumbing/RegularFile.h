@@ -21,7 +21,8 @@ struct LocalFile {
     // it then finds nothing, or a regular file that ends within the cap.
     bool SafeToHandOver() const { return state == State::None || state == State::Whole; }
 };
-LocalFile ReadLocalFile(const std::string& path, std::size_t cap = kLocalFileCap);
+// With keep false, the file is only looked at and measured: its bytes are not kept.
+LocalFile ReadLocalFile(const std::string& path, std::size_t cap = kLocalFileCap, bool keep = true);
 
 // The text of a configuration file, up to the cap, when it is a regular file; empty when it is
 // absent, unreadable or anything else.
