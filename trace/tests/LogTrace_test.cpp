@@ -1,3 +1,4 @@
+#include "InChild.h"
 #include "TempDirectory.h"
 #include "Unprivileged.h"
 #include "trace/LogFile.h"
@@ -7,7 +8,6 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 #include <fstream>
@@ -150,18 +150,12 @@ TEST_F(LogTraceTest, LogThatIsNoRegularFileLeavesThePaneItsLinesAtOnce) {
         std::filesystem::remove(log);
         c.make();
         const int reader = c.reader ? ::open(log.c_str(), O_RDONLY | O_NONBLOCK) : -1;
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::alarm(5);
+        const auto shown = testing::InChildWithin(5, [&] {
             sink.LogTrace("", true);
             sink.LogTrace("pane only", false);
-            ::_exit(pane.Text() == "pane only\r\n" ? 0 : 1);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status)) << "a trace call blocked";
-        EXPECT_EQ(WEXITSTATUS(status), 0) << "the pane missed its line";
+            return pane.Text();
+        });
+        EXPECT_EQ(shown, "pane only\r\n") << "nothing: a trace call blocked";
         if (reader >= 0) {
             char byte = 0;
             EXPECT_NE(::read(reader, &byte, 1), 1) << "a line went into the pipe";

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <functional>
 #include <krb5.h>
 #include <memory>
 #include <sstream>
@@ -68,20 +69,21 @@ Config Parsed(std::string bytes, uint32_t errorLevel) {
     return parsed == 0 ? std::move(config) : nullptr;
 }
 
-// The snippets that sssd merges in, in the order of their names: conf.d's *.conf files that do
-// not start with a dot.
-std::vector<std::string> SnippetFiles(const std::string& folder) {
-    std::vector<std::string> files;
+// The names of a folder's regular files that pass the test, in order; none when it cannot be read.
+std::vector<std::string> FileNamesIn(const std::string& folder,
+                                     const std::function<bool(const std::string&)>& wanted) {
+    std::vector<std::string> names;
     std::error_code error;
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
          it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (!name.starts_with('.') && name.size() > 5 && name.ends_with(".conf")) {
-            files.push_back(it->path().string());
+        std::error_code typeError;
+        if (wanted(name) && it->is_regular_file(typeError)) {
+            names.push_back(name);
         }
     }
-    std::sort(files.begin(), files.end());
-    return files;
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string BooleanOf(ini_cfgobj* config, const std::string& section, const char* name) {
@@ -95,9 +97,14 @@ std::vector<std::string> SssdAdDomains(const std::string& file, const std::strin
     if (!config) {
         return {};
     }
-    for (const std::string& snippet : SnippetFiles(snippets)) {
+    // The snippets that sssd merges in, in the order of their names: conf.d's *.conf files that
+    // do not start with a dot.
+    const auto snippet = [](const std::string& name) {
+        return !name.starts_with('.') && name.size() > 5 && name.ends_with(".conf");
+    };
+    for (const std::string& name : FileNamesIn(snippets, snippet)) {
         ini_cfgobj* merged = nullptr;
-        const Config part = Parsed(ReadLocalFile(snippet).bytes, INI_STOP_ON_NONE);
+        const Config part = Parsed(ReadLocalFile(snippets + "/" + name).bytes, INI_STOP_ON_NONE);
         if (part &&
             ini_config_merge(config.get(), part.get(), INI_MS_MERGE | INI_MV2S_OVERWRITE,
                              &merged) == 0 &&
@@ -276,16 +283,12 @@ std::vector<std::string> HostKeytabRealms() {
 }
 
 std::vector<std::string> SssdKdcinfoRealms(const std::string& folder) {
-    std::vector<std::string> realms;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-         it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (name.starts_with("kdcinfo.") && name.size() > 8 && it->is_regular_file(error)) {
-            realms.push_back(name.substr(8));
-        }
+    std::vector<std::string> realms = FileNamesIn(folder, [](const std::string& name) {
+        return name.starts_with("kdcinfo.") && name.size() > 8;
+    });
+    for (std::string& realm : realms) {
+        realm.erase(0, 8);
     }
-    std::sort(realms.begin(), realms.end());
     return realms;
 }
 

@@ -1,3 +1,4 @@
+#include "InChild.h"
 #include "TempDirectory.h"
 #include "Unprivileged.h"
 #include "report/ldap/activedirectory/ClientDomains.h"
@@ -11,8 +12,6 @@
 #include <krb5.h>
 #include <map>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace quindral {
 namespace {
@@ -85,6 +84,14 @@ void WriteKeytab(const std::filesystem::path& path, const std::string& principal
     krb5_free_principal(context, entry.principal);
     krb5_kt_close(context, keytab);
     krb5_free_context(context);
+}
+
+// The text with each @DIR@ made the test's folder.
+std::string InFolder(std::string text, const testing::TempDirectory& dir) {
+    for (std::size_t at; (at = text.find("@DIR@")) != std::string::npos;) {
+        text.replace(at, 5, dir.path().string());
+    }
+    return text;
 }
 
 // One host's files: what a join (or a leave) left, and the domains that come of them, with the
@@ -176,11 +183,7 @@ TEST(JoinedDomains, RealFilesGiveTheDomainsInTheOrderOfTheirEvidence) {
         std::filesystem::create_directories(dir.path() / "conf.d");
         std::filesystem::create_directories(dir.path() / "pubconf");
         for (const auto& [name, text] : c.files) {
-            std::string content = text;
-            if (const auto at = content.find("@DIR@"); at != std::string::npos) {
-                content.replace(at, 5, dir.path().string());
-            }
-            std::ofstream(dir.path() / name) << content;
+            std::ofstream(dir.path() / name) << InFolder(text, dir);
         }
         const auto keytab = dir.path() / "krb5.keytab";
         if (c.keytabPrincipal != nullptr) {
@@ -257,51 +260,30 @@ TEST(JoinedDomains, HostileFilesCostOnlyTheirOwnEvidence) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         testing::TempDirectory dir;
-        const auto inDir = [&](std::string text) {
-            for (std::size_t at; (at = text.find("@DIR@")) != std::string::npos;) {
-                text.replace(at, 5, dir.path().string());
-            }
-            return text;
-        };
         std::filesystem::create_directories(dir.path() / "conf.d");
         for (const auto& [name, text] : c.files) {
             const auto path = dir.path() / name;
             if (text == "fifo") {
                 ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
             } else {
-                std::ofstream(path) << inDir(text);
+                std::ofstream(path) << InFolder(text, dir);
             }
         }
-        int out[2];
-        ASSERT_EQ(::pipe(out), 0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::alarm(5);
-            ::setenv("KRB5_CONFIG", inDir(c.krb5Config).c_str(), 1);
-            ::setenv("KRB5_KTNAME", inDir(c.keytab).c_str(), 1);
-            std::string read;
+        const auto read = testing::InChildWithin(5, [&] {
+            ::setenv("KRB5_CONFIG", InFolder(c.krb5Config, dir).c_str(), 1);
+            ::setenv("KRB5_KTNAME", InFolder(c.keytab, dir).c_str(), 1);
+            std::string found;
             for (const auto& domain : SssdAdDomains((dir.path() / "sssd.conf").string(),
                                                     (dir.path() / "conf.d").string())) {
-                read += domain + ",";
+                found += domain + ",";
             }
-            read += ";" + KerberosDefaultRealm().value_or("") + ";";
+            found += ";" + KerberosDefaultRealm().value_or("") + ";";
             for (const auto& keytabRealm : HostKeytabRealms()) {
-                read += keytabRealm + ",";
+                found += keytabRealm + ",";
             }
-            (void)::write(out[1], read.data(), read.size());
-            _exit(0);
-        }
-        ::close(out[1]);
-        std::string read;
-        char buffer[256];
-        for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;) {
-            read.append(buffer, static_cast<std::size_t>(got));
-        }
-        ::close(out[0]);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a reader hung";
-        EXPECT_EQ(read, c.read);
+            return found;
+        });
+        EXPECT_EQ(read, c.read) << "nothing: a reader hung";
     }
 }
 
