@@ -231,7 +231,8 @@ struct HostileCase {
     std::map<std::string, std::string> files = {}; // "fifo" makes a FIFO; @DIR@ is the folder
     std::string krb5Config = "@DIR@/krb5.conf";
     std::string keytab = "FILE:@DIR@/krb5.keytab";
-    std::string read; // what the readers found: sssd's domains; the realm; the keytab's realms
+    std::string read; // what the readers found: sssd's domains; the realm; the keytab's realms and
+                      // the count of Samba's
 };
 
 TEST(JoinedDomains, HostileFilesCostOnlyTheirOwnEvidence) {
@@ -239,23 +240,26 @@ TEST(JoinedDomains, HostileFilesCostOnlyTheirOwnEvidence) {
     const HostileCase cases[] = {
         {.name = "sssd.conf a FIFO",
          .files = {{"sssd.conf", "fifo"}, {"krb5.conf", realm}},
-         .read = ";LAB.EXAMPLE.TEST;"},
+         .read = ";LAB.EXAMPLE.TEST;0"},
+        {.name = "smb.conf a FIFO",
+         .files = {{"smb.conf", "fifo"}, {"krb5.conf", realm}},
+         .read = ";LAB.EXAMPLE.TEST;0"},
         {.name = "a conf.d snippet a FIFO",
          .files = {{"sssd.conf", kRealmdSssdConf}, {"conf.d/10.conf", "fifo"}},
-         .read = "lab.example.test,;;"},
-        {.name = "krb5.conf a FIFO", .files = {{"krb5.conf", "fifo"}}, .read = ";;"},
+         .read = "lab.example.test,;;0"},
+        {.name = "krb5.conf a FIFO", .files = {{"krb5.conf", "fifo"}}, .read = ";;0"},
         {.name = "krb5.conf a procfs file that never ends",
          .krb5Config = "/proc/self/pagemap",
-         .read = ";;"},
+         .read = ";;0"},
         {.name = "krb5.conf including a FIFO",
          .files = {{"krb5.conf", "include @DIR@/more.conf\n" + realm}, {"more.conf", "fifo"}},
-         .read = ";;"},
+         .read = ";;0"},
         {.name = "krb5.conf's includedir holding a FIFO",
          .files = {{"krb5.conf", "includedir @DIR@/conf.d\n" + realm}, {"conf.d/k5", "fifo"}},
-         .read = ";;"},
+         .read = ";;0"},
         {.name = "the keytab a FIFO, the realm still read",
          .files = {{"krb5.conf", realm}, {"krb5.keytab", "fifo"}},
-         .read = ";LAB.EXAMPLE.TEST;"},
+         .read = ";LAB.EXAMPLE.TEST;0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -278,10 +282,10 @@ TEST(JoinedDomains, HostileFilesCostOnlyTheirOwnEvidence) {
                 found += domain + ",";
             }
             found += ";" + KerberosDefaultRealm().value_or("") + ";";
-            for (const auto& keytabRealm : HostKeytabRealms()) {
-                found += keytabRealm + ",";
+            for (const auto& realm : HostKeytabRealms()) {
+                found += realm + ",";
             }
-            return found;
+            return found + std::to_string(SambaAdsRealm((dir.path() / "smb.conf").string()).size());
         });
         EXPECT_EQ(read, c.read) << "nothing: a reader hung";
     }

@@ -391,11 +391,6 @@ const ScheduleRow kRows[] = {
      .starts = {"300 ping dc2", "300 try dc2"},
      .winner = "dc2",
      .over = 301ms},
-    {.name = "UnresolvableNamesAheadOfASilentDcCostOneStagger",
-     .peers = FiveNamesAheadOf(kNever, {.name = "dc6"}),
-     .starts = {"0 ping dc6", "250 try dc6"},
-     .winner = "dc6",
-     .over = 251ms},
     // The first choice is awaited for the first connection, a stagger at most.
     {.name = "FirstChoiceStillResolvingIsAwaited",
      .pinged = false,
