@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <latch>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -94,34 +95,24 @@ TEST(LogFileStress, RunKilledMidWayLeavesOnlyWholeLines) {
     EXPECT_GT(counts['k'], 0);
 }
 
-// Two programs that start a run at the same moment on a log whose last line was cut: the cut line
-// is ended once, and each run starts on a line of its own, with no blank line between them.
+// Two windows that start a run at the same moment on a log whose last line was cut: the cut line
+// is ended once, and each run starts on a line of its own, with no blank line between them. Each
+// opens the file of its own, as two programs do.
 TEST(LogFileStress, RunsStartedTogetherOnACutLogEndTheCutLineOnce) {
     TempDirectory dir;
     const auto log = LogFilePathIn(dir.path());
     const std::string separator = "********************\r\n";
     for (int round = 0; round < 300; ++round) {
         std::ofstream(log, std::ios::binary | std::ios::trunc) << "k7:kk";
-        int go[2];
-        ASSERT_EQ(::pipe(go), 0);
-        pid_t starters[2];
-        for (pid_t& starter : starters) {
-            starter = ::fork();
-            if (starter == 0) {
-                ::close(go[1]);
-                char byte;
-                (void)::read(go[0], &byte, 1); // both start when the pipe closes
-                StringTextHolder pane;
-                TraceSink(pane, log).LogTrace("", true);
-                _exit(0);
-            }
-        }
-        ::close(go[0]);
-        ::close(go[1]);
-        for (const pid_t starter : starters) {
-            int status = 0;
-            ::waitpid(starter, &status, 0);
-        }
+        std::latch go(2);
+        const auto startRun = [&] {
+            StringTextHolder pane;
+            go.arrive_and_wait();
+            TraceSink(pane, log).LogTrace("", true);
+        };
+        std::thread other(startRun);
+        startRun();
+        other.join();
         ASSERT_EQ(ReadFile(log), "k7:kk\r\n" + separator + separator) << "round " << round;
     }
 }
