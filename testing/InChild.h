@@ -21,8 +21,9 @@ inline std::optional<std::string> InChildWithin(unsigned seconds,
     if (child == 0) {
         ::alarm(seconds);
         const std::string result = work();
-        (void)::write(out[1], result.data(), result.size());
-        ::_exit(0);
+        const bool written =
+            ::write(out[1], result.data(), result.size()) == static_cast<ssize_t>(result.size());
+        ::_exit(written ? 0 : 1);
     }
     ::close(out[1]);
     std::string result;

@@ -21,8 +21,10 @@ void Openssl(std::vector<std::string> arguments) {
     argv.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
+        if (std::freopen("/dev/null", "w", stdout) == nullptr ||
+            std::freopen("/dev/null", "w", stderr) == nullptr) {
+            ::_exit(127);
+        }
         ::execvp("openssl", argv.data());
         ::_exit(127);
     }

@@ -134,7 +134,9 @@ void LogFile::Write(std::string_view prefix, std::string_view utf8Text) {
     const off_t end = ::lseek(fd_, 0, SEEK_CUR);
     struct stat status {};
     if (end >= written && ::fstat(fd_, &status) == 0 && status.st_size == end) {
-        (void)::ftruncate(fd_, end - written);
+        if (::ftruncate(fd_, end - written) != 0) {
+            // Nothing more can be done for the line; the write's own error is what counts.
+        }
     }
     throw std::system_error(writeError, std::generic_category(), "short write to log file");
 }

@@ -130,12 +130,14 @@ TEST(LogFileStress, LogUnderALeaseGetsItsLineOnceTheHolderYields) {
     if (holder == 0) {
         const int fd = ::open(log.c_str(), O_RDONLY);
         const char taken = ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0 ? 'y' : 'n';
-        (void)::write(ready[1], &taken, 1);
+        if (::write(ready[1], &taken, 1) != 1) {
+            _exit(1);
+        }
         ::sleep(5);
         _exit(0);
     }
     char taken = 'n';
-    (void)::read(ready[0], &taken, 1);
+    ASSERT_EQ(::read(ready[0], &taken, 1), 1);
     if (taken == 'y') {
         StringTextHolder pane;
         TraceSink(pane, log).LogTrace("a line under a lease", false);
