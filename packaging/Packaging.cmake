@@ -6,6 +6,20 @@ set(CPACK_PACKAGE_VENDOR "The Quindral developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "show the root entry (rootDSE) of a directory server")
 set(CPACK_STRIP_FILES ON)
 
+# Reproducible packages: every time in them is SOURCE_DATE_EPOCH, which CPack honours, taken from
+# the last commit when the environment does not set it; CPack reads this file when it runs.
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackSourceDate.cmake)
+file(WRITE ${CPACK_PROJECT_CONFIG_FILE} "
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+    execute_process(COMMAND git -C \"${PROJECT_SOURCE_DIR}\" log -1 --format=%ct
+                    OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE
+                    RESULT_VARIABLE git_status ERROR_QUIET)
+    if(git_status EQUAL 0 AND commit_time MATCHES \"^[0-9]+$\")
+        set(ENV{SOURCE_DATE_EPOCH} \${commit_time})
+    endif()
+endif()
+")
+
 if(WIN32)
     set(CPACK_GENERATOR ZIP)
     set(CPACK_PACKAGE_NAME Quindral)
