@@ -3,6 +3,9 @@
 #include "report/ldap/activedirectory/ActiveDirectoryRecords.h"
 #include "report/ldap/activedirectory/ClientDomains.h"
 #include "report/ldap/activedirectory/DnsDiscovery.h"
+#include "report/ldap/host/HostName.h"
+#include "report/ldap/host/JoinedDomains.h"
+#include "report/ldap/host/KerberosRealm.h"
 #include "report/ldap/libldap/LdapConfiguration.h"
 #include "report/ldap/libldap/LibldapFirstUse.h"
 #include "report/ldap/plumbing/Text.h"
@@ -11,6 +14,14 @@
 namespace quindral {
 
 namespace {
+
+// The domains to search, in the order the locator's rule gives what this host reports: the
+// domains of its join, Kerberos's default realm, its own name's domain (looked up by the deadline
+// when it is a bare name) and the resolver's search list.
+std::vector<std::string> ClientDomains(Clock::time_point deadline) {
+    return DomainsToSearch(JoinedDomains(SystemHostFiles()), KerberosDefaultRealm(),
+                           HostNameDomain(deadline), ResolverSearchList());
+}
 
 RaceResult Race(std::vector<ServerCandidate> servers, const ServerTimeouts& timeouts,
                 Clock::time_point deadline, std::optional<PingPlan> pingPlan = std::nullopt) {
@@ -87,7 +98,7 @@ std::optional<RootDseEntry> EntryOfAnswer(Provider provider, const SrvQuestion& 
     // A catalog is wanted and domain controllers answered: the catalogs stand under their forest.
     const auto forest =
         ForestOf(answered.domain, std::move(servers), answered.activeDirectory, timeouts, deadline);
-    if (!forest || AsciiLowerCase(*forest) == AsciiLowerCase(answered.domain)) {
+    if (!forest || SameName(*forest, answered.domain)) {
         return std::nullopt;
     }
     auto catalogs = ServersFromSrv(SrvNamesFor(Provider::GlobalCatalog, *forest), deadline);
@@ -119,7 +130,7 @@ std::optional<RootDseEntry> LocateThroughDns(Provider provider, const ServerTime
             return entry;
         }
         std::erase_if(questions, [&](const SrvQuestion& question) {
-            return AsciiLowerCase(question.domain) == AsciiLowerCase(answered.domain);
+            return SameName(question.domain, answered.domain);
         });
     }
     return std::nullopt;

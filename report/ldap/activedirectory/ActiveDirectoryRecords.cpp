@@ -8,19 +8,6 @@ namespace quindral {
 
 namespace {
 
-std::string Trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(' ');
-    return std::string(text.substr(first, last - first + 1));
-}
-
-} // namespace
-
-namespace {
-
 constexpr std::size_t kMaxLabel = 63;
 constexpr std::size_t kMaxName = 253;
 
@@ -75,19 +62,14 @@ bool IsDnsName(std::string_view name) {
 
 std::optional<std::string> DnsNameOfNamingContext(std::string_view distinguishedName) {
     std::string name;
-    std::size_t at = 0;
-    while (at <= distinguishedName.size()) {
-        const std::size_t end = std::min(distinguishedName.find(',', at), distinguishedName.size());
-        const std::string_view component = distinguishedName.substr(at, end - at);
+    for (const std::string& component : SplitList(distinguishedName)) {
         const std::size_t equals = component.find('=');
-        if (equals != std::string_view::npos &&
-            AsciiLowerCase(Trimmed(component.substr(0, equals))) == "dc") {
+        if (equals != std::string::npos && SameName(Trimmed(component.substr(0, equals)), "dc")) {
             const std::string label = Trimmed(component.substr(equals + 1));
             if (!label.empty()) {
                 name += (name.empty() ? "" : ".") + label;
             }
         }
-        at = end + 1;
     }
     return name.empty() ? std::nullopt : std::optional(name);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "report/ldap/libldap/Provider.h"
+#include "report/ldap/activedirectory/Provider.h"
 
 #include <optional>
 #include <string>

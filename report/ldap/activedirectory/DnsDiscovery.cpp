@@ -26,7 +26,7 @@ public:
         if (done_ || !worseHadRecordsAt_) {
             return std::nullopt;
         }
-        return *worseHadRecordsAt_ + kUnansweredZoneWait;
+        return *worseHadRecordsAt_ + kStagger;
     }
     void GiveUp() override {
         if (!done_) {

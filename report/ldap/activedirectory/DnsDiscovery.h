@@ -1,6 +1,6 @@
 #pragma once
 
-#include "report/ldap/libldap/Provider.h"
+#include "report/ldap/activedirectory/Provider.h"
 #include "report/ldap/libldap/ServerCandidate.h"
 #include "report/ldap/plumbing/AsyncResolver.h"
 
@@ -16,15 +16,11 @@ namespace quindral {
 
 // Finding directory servers through DNS, as an Active Directory client does.
 
-// How long a better name that has not answered is waited for once a worse one has records: a zone
-// that does not answer holds a click one stagger at most.
-inline constexpr std::chrono::milliseconds kUnansweredZoneWait{250};
-
 // Asks the SRV names at once and settles on the first, in order of preference, that has records,
 // as soon as every better name has answered with none: settled(index, records) is called once,
 // with the records in the order to try them, or with names.size() and none when no name has any.
 // Nothing is called when the resolver goes first. The query it returns tells when a better name
-// still unanswered is no longer worth waiting for (kUnansweredZoneWait after a worse one had
+// still unanswered is no longer worth waiting for (kStagger after a worse one had
 // records), and GiveUp then settles on the best name that has answered with records.
 class PreferredSrvQuery {
 public:
@@ -38,7 +34,7 @@ QueryPreferredSrv(AsyncResolver& resolver, const std::vector<std::string>& names
 
 // The servers that the first of the names with any SRV records lists, in the order to try them,
 // and which name that was; nothing when none has any by the deadline. A better name that does not
-// answer is waited for kUnansweredZoneWait once a worse one has records.
+// answer is waited for kStagger once a worse one has records.
 struct SrvServers {
     std::size_t nameIndex = 0; // in the names asked
     std::vector<ServerCandidate> servers;

@@ -53,8 +53,7 @@ std::optional<std::string_view> AttributeValue(std::string_view entry, std::stri
             return std::nullopt;
         }
         std::string_view value;
-        if (AsciiLowerCase(type) == AsciiLowerCase(name) &&
-            Reader(values).Expect(kOctetString, value)) {
+        if (SameName(type, name) && Reader(values).Expect(kOctetString, value)) {
             return value;
         }
     }

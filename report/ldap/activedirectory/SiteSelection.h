@@ -1,7 +1,7 @@
 #pragma once
 
 #include "report/ldap/activedirectory/LdapPing.h"
-#include "report/ldap/libldap/Provider.h"
+#include "report/ldap/activedirectory/Provider.h"
 
 #include <cstddef>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "report/ldap/libldap/LdapConfiguration.h"
 
+#include "report/ldap/host/LocalFile.h"
 #include "report/ldap/libldap/ServerCandidate.h"
-#include "report/ldap/plumbing/RegularFile.h"
 #include "report/ldap/plumbing/Text.h"
 
 #include <algorithm>
@@ -50,27 +50,20 @@ void ReadTimeouts(const std::string& path, ServerTimeouts& timeouts) {
     std::size_t at = 0;
     while (at < text.size()) {
         const std::size_t end = std::min(text.find('\n', at), text.size());
-        std::string_view line(text.data() + at, end - at);
+        const std::string_view raw(text.data() + at, end - at);
         at = end + 1;
-        if (line.starts_with('#')) {
+        if (raw.starts_with('#')) {
             continue;
         }
-        const auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-        while (!line.empty() && space(line.front())) {
-            line.remove_prefix(1);
-        }
-        while (!line.empty() && space(line.back())) {
-            line.remove_suffix(1);
-        }
-        const auto gap = std::find_if(line.begin(), line.end(), space);
+        const std::string line = Trimmed(raw);
+        const auto gap = std::find_if(line.begin(), line.end(),
+                                      [](unsigned char c) { return std::isspace(c) != 0; });
         if (gap == line.end()) {
             continue;
         }
-        const std::string keyword = AsciiLowerCase(line.substr(0, gap - line.begin()));
-        std::string_view value = line.substr(gap - line.begin());
-        while (!value.empty() && space(value.front())) {
-            value.remove_prefix(1);
-        }
+        const std::string keyword =
+            AsciiLowerCase(std::string_view(line).substr(0, gap - line.begin()));
+        const std::string value = Trimmed(std::string_view(line).substr(gap - line.begin()));
         const auto timeout = TimeoutValue(value);
         if (timeout && keyword == "network_timeout") {
             timeouts.connect = *timeout;
@@ -130,32 +123,6 @@ std::optional<std::string> ConfiguredUriList() {
         return std::nullopt;
     }
     return list;
-}
-
-std::vector<std::string> UrisForProvider(const std::string& uriList, Provider provider) {
-    std::vector<std::string> uris;
-    std::size_t at = 0;
-    while (at < uriList.size()) {
-        const std::size_t start = uriList.find_first_not_of(" \t,", at);
-        if (start == std::string::npos) {
-            break;
-        }
-        const std::size_t end = std::min(uriList.find_first_of(" \t,", start), uriList.size());
-        const std::string one = uriList.substr(start, end - start);
-        at = end;
-
-        const auto parts = ParseUri(one);
-        if (!parts) {
-            continue;
-        }
-        if (provider == Provider::Ldap) {
-            uris.push_back(one);
-        } else if (parts->scheme == "ldap" || parts->scheme == "ldaps") {
-            uris.push_back(
-                UriOf(parts->scheme, parts->host, parts->scheme == "ldaps" ? 3269 : 3268));
-        }
-    }
-    return uris;
 }
 
 ServerTimeouts EffectiveTimeouts() {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "report/ldap/libldap/Provider.h"
-
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -28,10 +26,6 @@ inline constexpr ServerTimeouts kDefaultTimeouts{std::chrono::seconds(5), std::c
 // The URIs it names, or nothing when it names none and libldap would fall back on its built-in
 // localhost.
 std::optional<std::string> ConfiguredUriList();
-
-// The configured URI list split into the URIs for the provider: as they are for "LDAP", with the
-// global catalog's port for "GC". URIs that name no network host (ldapi://) serve no catalog.
-std::vector<std::string> UrisForProvider(const std::string& uriList, Provider provider);
 
 // NETWORK_TIMEOUT and TIMEOUT, or their defaults of 5 s and 15 s.
 ServerTimeouts EffectiveTimeouts();

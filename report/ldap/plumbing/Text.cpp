@@ -1,6 +1,9 @@
 #include "report/ldap/plumbing/Text.h"
 
 #include <algorithm>
+#include <cctype>
+
+#include <algorithm>
 #include <cstdint>
 
 namespace quindral {
@@ -77,6 +80,35 @@ std::string AsciiLowerCase(std::string_view text) {
         return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     });
     return lower;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    return AsciiLowerCase(a) == AsciiLowerCase(b);
+}
+
+std::string Trimmed(std::string_view text) {
+    const auto space = [](unsigned char c) { return std::isspace(c) != 0; };
+    while (!text.empty() && space(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && space(text.back())) {
+        text.remove_suffix(1);
+    }
+    return std::string(text);
+}
+
+std::vector<std::string> SplitList(std::string_view list, std::string_view separators) {
+    std::vector<std::string> items;
+    std::size_t at = 0;
+    while (at <= list.size()) {
+        const std::size_t end = std::min(list.find_first_of(separators, at), list.size());
+        std::string item = Trimmed(list.substr(at, end - at));
+        if (!item.empty()) {
+            items.push_back(std::move(item));
+        }
+        at = end + 1;
+    }
+    return items;
 }
 
 } // namespace quindral

@@ -15,8 +15,6 @@
 
 namespace quindral {
 
-// How long a server may keep the race waiting before the next one is connected to as well.
-inline constexpr std::chrono::milliseconds kStagger{250};
 // Pings go out in batches: this many servers at once, the next batch after kPingBatchInterval
 // while no usable reply has come.
 inline constexpr std::size_t kPingBatch = 5;

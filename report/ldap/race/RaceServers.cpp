@@ -23,9 +23,8 @@ std::size_t RaceServers::Add(ServerCandidate candidate) {
 }
 
 std::size_t RaceServers::FindOrAdd(ServerCandidate candidate) {
-    const std::string host = AsciiLowerCase(candidate.host);
     const auto known = std::find_if(servers_.begin(), servers_.end(), [&](const RaceServer& s) {
-        return s.candidate.port == candidate.port && AsciiLowerCase(s.candidate.host) == host;
+        return s.candidate.port == candidate.port && SameName(s.candidate.host, candidate.host);
     });
     return known != servers_.end() ? static_cast<std::size_t>(known - servers_.begin())
                                    : Add(std::move(candidate));

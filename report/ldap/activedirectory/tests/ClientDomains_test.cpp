@@ -24,6 +24,11 @@ TEST(DomainsToSearch, HostsDomainThenTheSearchListThenTheRealmEachOnce) {
          .hostDomain = "corp.other.test",
          .searchList = {"corp.other.test"},
          .domains = {"corp.other.test", "lab.example.test"}},
+        {.name = "the join's domains first, its realms as domains",
+         .joined = {"Ad.Test", "CORP.EXAMPLE.TEST", "corp.other.test"},
+         .realm = "LAB.EXAMPLE.TEST",
+         .hostDomain = "corp.other.test",
+         .domains = {"ad.test", "corp.example.test", "corp.other.test", "lab.example.test"}},
         {.name = "no realm",
          .hostDomain = "corp.other.test",
          .searchList = {"corp.other.test", "lab.example.test"},
@@ -55,7 +60,8 @@ TEST(DomainsToSearch, HostsDomainThenTheSearchListThenTheRealmEachOnce) {
         {.name = "empty everything", .domains = {}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(DomainsToSearch(c.joined, c.realm, c.hostDomain, c.searchList), c.domains) << c.name;
+        EXPECT_EQ(DomainsToSearch(c.joined, c.realm, c.hostDomain, c.searchList), c.domains)
+            << c.name;
     }
 }
 

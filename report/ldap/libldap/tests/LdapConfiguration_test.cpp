@@ -9,18 +9,6 @@
 namespace quindral {
 namespace {
 
-TEST(UrisForProvider, CatalogUsesTheSameHostsOnItsOwnPorts) {
-    const std::string list = "ldap://dc1.example:389 ldaps://dc2.example, ldapi:///run/x "
-                             "ldap://[::1]:1389";
-    EXPECT_EQ(UrisForProvider(list, Provider::Ldap),
-              (std::vector<std::string>{"ldap://dc1.example:389", "ldaps://dc2.example",
-                                        "ldapi:///run/x", "ldap://[::1]:1389"}));
-    EXPECT_EQ(UrisForProvider(list, Provider::GlobalCatalog),
-              (std::vector<std::string>{"ldap://dc1.example:3268", "ldaps://dc2.example:3269",
-                                        "ldap://[::1]:3268"}));
-    EXPECT_TRUE(UrisForProvider("not a uri", Provider::Ldap).empty());
-}
-
 // Where the timeouts come from before libldap's first use, in libldap's order: each row's files
 // (in a folder of its own, HOME among them) and variables, and the timeouts they come to.
 TEST(TimeoutsBeforeFirstUse, FilesAndVariablesInLibldapsOrder) {

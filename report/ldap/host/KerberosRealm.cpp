@@ -1,6 +1,6 @@
-#include "report/ldap/activedirectory/KerberosRealm.h"
+#include "report/ldap/host/KerberosRealm.h"
 
-#include "report/ldap/plumbing/RegularFile.h"
+#include "report/ldap/host/LocalFile.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,16 +1,16 @@
 #include "InChild.h"
 #include "TempDirectory.h"
 #include "Unprivileged.h"
-#include "report/ldap/activedirectory/ClientDomains.h"
-#include "report/ldap/activedirectory/JoinedDomains.h"
-#include "report/ldap/activedirectory/KerberosRealm.h"
-#include "report/ldap/plumbing/RegularFile.h"
+#include "report/ldap/host/JoinedDomains.h"
+#include "report/ldap/host/KerberosRealm.h"
+#include "report/ldap/host/LocalFile.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <krb5.h>
 #include <map>
+#include <optional>
 #include <sys/stat.h>
 
 namespace quindral {
@@ -94,88 +94,74 @@ std::string InFolder(std::string text, const testing::TempDirectory& dir) {
     return text;
 }
 
-// One host's files: what a join (or a leave) left, and the domains that come of them, with the
-// host named ws1.corp.other.test and the resolver's search list corp.other.test.
+// One host's files: what a join (or a leave) left, the join's evidence that comes of them in its
+// order, and Kerberos's default realm.
 struct HostCase {
     const char* name;
-    std::map<std::string, std::string> files; // sssd.conf, conf.d/*.conf, smb.conf, krb5.conf
+    std::map<std::string, std::string> files; // sssd.conf, conf.d/*.conf, smb.conf, krb5.conf, ...
     const char* keytabPrincipal = nullptr;
-    std::vector<std::string> domains;
+    std::vector<std::string> joined = {};
+    std::optional<std::string> realm = std::nullopt;
 };
 
-TEST(JoinedDomains, RealFilesGiveTheDomainsInTheOrderOfTheirEvidence) {
+TEST(JoinedDomains, RealFilesGiveTheJoinsEvidenceInItsOrder) {
     const HostCase cases[] = {
-        {"realm join through sssd",
-         {{"sssd.conf", kRealmdSssdConf}, {"krb5.conf", kRealmdKrb5Conf}},
-         nullptr,
-         {"lab.example.test", "corp.other.test"}},
-        {"sssd with a plain LDAP domain, an AD one without ad_domain and one from conf.d",
-         {{"sssd.conf", "[sssd]\ndomains = files, ldap.test, Ad.Test\n"
-                        "[domain/ldap.test]\nid_provider = ldap\n"
-                        "[domain/Ad.Test]\nid_provider = AD\n"},
-          {"conf.d/10-second.conf", "[sssd]\ndomains = ldap.test, Ad.Test, two.test\n"
-                                    "[domain/two.test]\nid_provider = ad\n"
-                                    "ad_domain = second.example.test\n"},
-          {"conf.d/.hidden.conf", "[sssd]\ndomains = hidden.test\n"}},
-         nullptr,
-         {"ad.test", "second.example.test", "corp.other.test"}},
-        {"sssd.conf that does not parse",
-         {{"sssd.conf", "[sssd\ndomains = broken.test\n"}},
-         nullptr,
-         {"corp.other.test"}},
-        {"winbind join",
-         {{"smb.conf", kWinbindSmbConf}, {"krb5.conf", kDebianTemplateKrb5Conf}},
-         nullptr,
-         {"corp.example.test", "corp.other.test"}},
-        {"Samba without ADS",
-         {{"smb.conf", "[global]\n   security = user\n   realm = NOT.JOINED\n"}},
-         nullptr,
-         {"corp.other.test"}},
-        {"Debian's template krb5.conf alone",
-         {{"krb5.conf", kDebianTemplateKrb5Conf}},
-         nullptr,
-         {"corp.other.test"}},
-        {"a host that left: the realm stays in krb5.conf, last",
-         {{"krb5.conf", kRealmdKrb5Conf}},
-         nullptr,
-         {"corp.other.test", "lab.example.test"}},
-        {"a keytab of another realm",
-         {{"krb5.conf", kRealmdKrb5Conf}},
-         "WS1$@OTHER.EXAMPLE.TEST",
-         {"other.example.test", "corp.other.test", "lab.example.test"}},
+        {.name = "realm join through sssd",
+         .files = {{"sssd.conf", kRealmdSssdConf}, {"krb5.conf", kRealmdKrb5Conf}},
+         .joined = {"lab.example.test"},
+         .realm = "LAB.EXAMPLE.TEST"},
+        {.name = "sssd with a plain LDAP domain, an AD one without ad_domain and one from conf.d",
+         .files = {{"sssd.conf", "[sssd]\ndomains = files, ldap.test, Ad.Test\n"
+                                 "[domain/ldap.test]\nid_provider = ldap\n"
+                                 "[domain/Ad.Test]\nid_provider = AD\n"},
+                   {"conf.d/10-second.conf", "[sssd]\ndomains = ldap.test, Ad.Test, two.test\n"
+                                             "[domain/two.test]\nid_provider = ad\n"
+                                             "ad_domain = second.example.test\n"},
+                   {"conf.d/.hidden.conf", "[sssd]\ndomains = hidden.test\n"}},
+         .joined = {"Ad.Test", "second.example.test"}},
+        {.name = "sssd.conf that does not parse",
+         .files = {{"sssd.conf", "[sssd\ndomains = broken.test\n"}}},
         // sssd 2.x: enabled = true serves a domain no domains line lists; false turns one off.
-        {"sssd domain enabled without a domains line",
-         {{"sssd.conf", "[sssd]\nservices = nss\n[domain/en.test]\nid_provider = ad\n"
-                        "enabled = True\n[domain/idle.test]\nid_provider = ad\n"}},
-         nullptr,
-         {"en.test", "corp.other.test"}},
-        {"sssd domain listed but disabled",
-         {{"sssd.conf", "[sssd]\ndomains = off.test, on.test\n[domain/off.test]\n"
-                        "id_provider = ad\nenabled = false\n[domain/on.test]\nid_provider = ad\n"}},
-         nullptr,
-         {"on.test", "corp.other.test"}},
-        // Samba reads an included file where its include stands.
+        {.name = "sssd domain enabled without a domains line",
+         .files = {{"sssd.conf", "[sssd]\nservices = nss\n[domain/en.test]\nid_provider = ad\n"
+                                 "enabled = True\n[domain/idle.test]\nid_provider = ad\n"}},
+         .joined = {"en.test"}},
+        {.name = "sssd domain listed but disabled",
+         .files = {{"sssd.conf", "[sssd]\ndomains = off.test, on.test\n[domain/off.test]\n"
+                                 "id_provider = ad\nenabled = false\n"
+                                 "[domain/on.test]\nid_provider = ad\n"}},
+         .joined = {"on.test"}},
         // What a running sssd leaves for anyone to read, where sssd.conf is root's alone.
-        {"sssd's kdcinfo file of its realm",
-         {{"pubconf/kdcinfo.LAB.EXAMPLE.TEST", "127.0.0.4\n"},
-          {"pubconf/kpasswdinfo.LAB.EXAMPLE.TEST", "127.0.0.4\n"}},
-         nullptr,
-         {"lab.example.test", "corp.other.test"}},
-        {"smb.conf that includes the join's settings",
-         {{"smb.conf", "[global]\n   workgroup = CORP\n   include = @DIR@/ads.conf\n"},
-          {"ads.conf", "   security = ads\n   realm = INC.EXAMPLE.TEST\n"}},
-         nullptr,
-         {"inc.example.test", "corp.other.test"}},
-        {"smb.conf whose settings live in the registry",
-         {{"smb.conf", "[global]\n   security = ads\n   realm = STALE.TEST\n"
-                       "   config backend = registry\n"}},
-         nullptr,
-         {"corp.other.test"}},
-        {"smb.conf longer than the cap, read up to it",
-         {{"smb.conf",
-           "[global]\n   security = ads\n   realm = BIG.TEST\n" + std::string(kLocalFileCap, '#')}},
-         nullptr,
-         {"big.test", "corp.other.test"}},
+        {.name = "sssd's kdcinfo file of its realm",
+         .files = {{"pubconf/kdcinfo.LAB.EXAMPLE.TEST", "127.0.0.4\n"},
+                   {"pubconf/kpasswdinfo.LAB.EXAMPLE.TEST", "127.0.0.4\n"}},
+         .joined = {"LAB.EXAMPLE.TEST"}},
+        {.name = "winbind join, with Debian's template krb5.conf",
+         .files = {{"smb.conf", kWinbindSmbConf}, {"krb5.conf", kDebianTemplateKrb5Conf}},
+         .joined = {"CORP.EXAMPLE.TEST"},
+         .realm = "ATHENA.MIT.EDU"},
+        {.name = "Samba without ADS",
+         .files = {{"smb.conf", "[global]\n   security = user\n   realm = NOT.JOINED\n"}}},
+        // Samba reads an included file where its include stands.
+        {.name = "smb.conf that includes the join's settings",
+         .files = {{"smb.conf", "[global]\n   workgroup = CORP\n   include = @DIR@/ads.conf\n"},
+                   {"ads.conf", "   security = ads\n   realm = INC.EXAMPLE.TEST\n"}},
+         .joined = {"INC.EXAMPLE.TEST"}},
+        {.name = "smb.conf whose settings live in the registry",
+         .files = {{"smb.conf", "[global]\n   security = ads\n   realm = STALE.TEST\n"
+                                "   config backend = registry\n"}}},
+        {.name = "smb.conf longer than the cap, read up to it",
+         .files = {{"smb.conf", "[global]\n   security = ads\n   realm = BIG.TEST\n" +
+                                    std::string(kLocalFileCap, '#')}},
+         .joined = {"BIG.TEST"}},
+        {.name = "a host that left: the realm stays in krb5.conf",
+         .files = {{"krb5.conf", kRealmdKrb5Conf}},
+         .realm = "LAB.EXAMPLE.TEST"},
+        {.name = "a keytab of another realm",
+         .files = {{"krb5.conf", kRealmdKrb5Conf}},
+         .keytabPrincipal = "WS1$@OTHER.EXAMPLE.TEST",
+         .joined = {"OTHER.EXAMPLE.TEST"},
+         .realm = "LAB.EXAMPLE.TEST"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -192,16 +178,13 @@ TEST(JoinedDomains, RealFilesGiveTheDomainsInTheOrderOfTheirEvidence) {
         // libkrb5's own variables: this test's files, never the machine's.
         ::setenv("KRB5_CONFIG", (dir.path() / "krb5.conf").c_str(), 1);
         ::setenv("KRB5_KTNAME", ("FILE:" + keytab.string()).c_str(), 1);
-        auto joined =
-            SssdAdDomains((dir.path() / "sssd.conf").string(), (dir.path() / "conf.d").string());
-        for (auto&& more :
-             {SssdKdcinfoRealms((dir.path() / "pubconf").string()),
-              SambaAdsRealm((dir.path() / "smb.conf").string()), HostKeytabRealms()}) {
-            joined.insert(joined.end(), more.begin(), more.end());
-        }
-        EXPECT_EQ(
-            DomainsToSearch(joined, KerberosDefaultRealm(), "corp.other.test", {"corp.other.test"}),
-            c.domains);
+        const auto in = [&](const char* name) { return (dir.path() / name).string(); };
+        EXPECT_EQ(JoinedDomains({.sssdConf = in("sssd.conf"),
+                                 .sssdSnippets = in("conf.d"),
+                                 .sssdPublic = in("pubconf"),
+                                 .smbConf = in("smb.conf")}),
+                  c.joined);
+        EXPECT_EQ(KerberosDefaultRealm(), c.realm);
         ::unsetenv("KRB5_CONFIG");
         ::unsetenv("KRB5_KTNAME");
     }

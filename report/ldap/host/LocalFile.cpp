@@ -1,4 +1,4 @@
-#include "report/ldap/plumbing/RegularFile.h"
+#include "report/ldap/host/LocalFile.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -5,21 +5,30 @@
 
 namespace quindral {
 
-// The Active Directory domains that a join left its evidence of, read as the joining software reads
-// its own files. Each is empty when its file is absent, unreadable or says nothing of a join.
+// What this host's own files say of a join to an Active Directory domain, read as the joining
+// software reads them. Each reader takes the paths it reads; SystemHostFiles names the system's.
+// Each gives nothing when its file is absent, unreadable or says nothing of a join.
+
+// Where the files of a join are.
+struct HostFiles {
+    std::string sssdConf;     // sssd.conf
+    std::string sssdSnippets; // the folder of its *.conf snippets
+    std::string sssdPublic;   // sssd's public folder of kdcinfo files
+    std::string smbConf;      // smb.conf
+};
+HostFiles SystemHostFiles();
 
 // sssd's AD domains (realmd's default): sssd.conf and the snippets of its conf.d (in the order of
 // their names), parsed with libini_config as sssd parses them, from bytes read without waiting and
 // within kLocalFileCap. The domains sssd 2.x serves: the [sssd] section's domains in order, then
 // each other [domain/NAME] with enabled = true, less those with enabled = false; of them, those
 // with id_provider = ad, each as its ad_domain, else as its section's name.
-std::vector<std::string> SssdAdDomains(const std::string& file = "/etc/sssd/sssd.conf",
-                                       const std::string& snippets = "/etc/sssd/conf.d");
+std::vector<std::string> SssdAdDomains(const std::string& file, const std::string& snippets);
 
 // The realms a running sssd serves, from the names of the kdcinfo.<REALM> files it keeps for its
 // Kerberos locator plugin, in the order of their names: world-readable, where sssd.conf is root's
 // alone.
-std::vector<std::string> SssdKdcinfoRealms(const std::string& folder = "/var/lib/sss/pubconf");
+std::vector<std::string> SssdKdcinfoRealms(const std::string& folder);
 
 // Samba's realm (a `net ads join` for winbind): smb.conf's [global] realm where security = ads.
 // Samba's own parser is not a public library; this reads its syntax: case and spaces in a key do
@@ -28,7 +37,7 @@ std::vector<std::string> SssdKdcinfoRealms(const std::string& folder = "/var/lib
 // substitutions is passed over). Only regular files are read, each up to kLocalFileCap. With
 // `config backend = registry` the file is not where Samba's settings live, and it gives nothing;
 // `include = registry` makes what came before it count no more.
-std::vector<std::string> SambaAdsRealm(const std::string& file = "/etc/samba/smb.conf");
+std::vector<std::string> SambaAdsRealm(const std::string& file);
 
 // The realms of the host keytab's principals (KRB5_KTNAME honoured), in the order of its entries,
 // each once; libkrb5's keytab functions read it, when it is absent or a regular file within
@@ -36,6 +45,6 @@ std::vector<std::string> SambaAdsRealm(const std::string& file = "/etc/samba/smb
 std::vector<std::string> HostKeytabRealms();
 
 // All of them, in that order: sssd's domains and realms, Samba's, the keytab's.
-std::vector<std::string> JoinedDomains();
+std::vector<std::string> JoinedDomains(const HostFiles& files);
 
 } // namespace quindral

@@ -1,7 +1,10 @@
-#include "report/ldap/activedirectory/JoinedDomains.h"
+// The evidence of a join in the host's own files: sssd's configuration through libini_config, the
+// syntax of Samba's smb.conf, sssd's kdcinfo files and the host keytab through libkrb5.
 
-#include "report/ldap/activedirectory/KerberosRealm.h"
-#include "report/ldap/plumbing/RegularFile.h"
+#include "report/ldap/host/JoinedDomains.h"
+
+#include "report/ldap/host/KerberosRealm.h"
+#include "report/ldap/host/LocalFile.h"
 #include "report/ldap/plumbing/Text.h"
 
 #include <algorithm>
@@ -37,13 +40,6 @@ std::string Value(ini_cfgobj* config, const std::string& section, const char* na
     int error = 0;
     const char* text = ini_get_const_string_config_value(value, &error);
     return error == 0 && text != nullptr ? std::string(text) : std::string();
-}
-
-std::string Trimmed(std::string text) {
-    const auto space = [](unsigned char c) { return std::isspace(c) != 0; };
-    text.erase(text.begin(), std::find_if_not(text.begin(), text.end(), space));
-    text.erase(std::find_if_not(text.rbegin(), text.rend(), space).base(), text.end());
-    return text;
 }
 
 } // namespace
@@ -114,17 +110,7 @@ std::vector<std::string> SssdAdDomains(const std::string& file, const std::strin
     }
     // The domains sssd serves, as sssd 2.x has them: those listed in [sssd] domains, in order,
     // then every other [domain/NAME] with enabled = true; enabled = false turns a listed one off.
-    std::vector<std::string> names;
-    const std::string list = Value(config.get(), "sssd", "domains");
-    std::size_t at = 0;
-    while (at <= list.size()) {
-        const std::size_t end = std::min(list.find(',', at), list.size());
-        const std::string name = Trimmed(list.substr(at, end - at));
-        at = end + 1;
-        if (!name.empty()) {
-            names.push_back(name);
-        }
-    }
+    std::vector<std::string> names = SplitList(Value(config.get(), "sssd", "domains"));
     int count = 0;
     int error = 0;
     char** sections = ini_get_section_list(config.get(), &count, &error);
@@ -292,9 +278,15 @@ std::vector<std::string> SssdKdcinfoRealms(const std::string& folder) {
     return realms;
 }
 
-std::vector<std::string> JoinedDomains() {
-    auto domains = SssdAdDomains();
-    for (auto&& more : {SssdKdcinfoRealms(), SambaAdsRealm(), HostKeytabRealms()}) {
+HostFiles SystemHostFiles() {
+    return {"/etc/sssd/sssd.conf", "/etc/sssd/conf.d", "/var/lib/sss/pubconf",
+            "/etc/samba/smb.conf"};
+}
+
+std::vector<std::string> JoinedDomains(const HostFiles& files) {
+    auto domains = SssdAdDomains(files.sssdConf, files.sssdSnippets);
+    for (auto&& more :
+         {SssdKdcinfoRealms(files.sssdPublic), SambaAdsRealm(files.smbConf), HostKeytabRealms()}) {
         domains.insert(domains.end(), more.begin(), more.end());
     }
     return domains;
