@@ -18,21 +18,25 @@ enum class Certificate { Trusted, FromAnotherAuthority, ForAnotherName };
 
 struct LdapsCase {
     const char* name;
-    Certificate certificate;
-    int hungAhead; // servers that accept the connection and never speak TLS, ahead of the live one
-    const char* provider;
+    Certificate certificate = Certificate::Trusted;
+    int hungAhead =
+        0; // servers that accept the connection and never speak TLS, ahead of the live one
+    const char* provider = "LDAP";
     const std::string* report; // what the pane must show
 
     friend void PrintTo(const LdapsCase& c, std::ostream* out) { *out << c.name; }
 };
 
 const LdapsCase kCases[] = {
-    {"TrustedCertificate", Certificate::Trusted, 0, "LDAP", &kAdLdapReport},
-    {"CertificateFromAnotherAuthority", Certificate::FromAnotherAuthority, 0, "LDAP",
-     &kFailedBindReport},
-    {"CertificateForAnotherName", Certificate::ForAnotherName, 0, "LDAP", &kFailedBindReport},
-    {"ThreeHungTlsServersFirst", Certificate::Trusted, 3, "LDAP", &kAdLdapReport},
-    {"CatalogOnItsLdapsPort", Certificate::Trusted, 0, "GC", &kAdGcReport},
+    {.name = "TrustedCertificate", .report = &kAdLdapReport},
+    {.name = "CertificateFromAnotherAuthority",
+     .certificate = Certificate::FromAnotherAuthority,
+     .report = &kFailedBindReport},
+    {.name = "CertificateForAnotherName",
+     .certificate = Certificate::ForAnotherName,
+     .report = &kFailedBindReport},
+    {.name = "ThreeHungTlsServersFirst", .hungAhead = 3, .report = &kAdLdapReport},
+    {.name = "CatalogOnItsLdapsPort", .provider = "GC", .report = &kAdGcReport},
 };
 
 class LdapsTest : public ::testing::TestWithParam<LdapsCase> {};

@@ -269,13 +269,19 @@ TEST_P(SilentZoneTest, ClickIsNotHeldByIt) {
     EXPECT_EQ(searched, 0) << "an SRV record's target was looked up under the search list";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Routes, SilentZoneTest,
-    ::testing::Values(SilentZoneCase{"TemplateRealmIsNeverAsked", "ws1.quindral.test",
-                                     "ATHENA.MIT.EDU", "athena.mit.edu", false},
-                      SilentZoneCase{"SilentHostZoneWaitedAStaggerAfterTheRealm", "ws1.silent.test",
-                                     "QUINDRAL.TEST", "silent.test", true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Routes, SilentZoneTest,
+                         ::testing::Values(SilentZoneCase{.name = "TemplateRealmIsNeverAsked",
+                                                          .hostName = "ws1.quindral.test",
+                                                          .realm = "ATHENA.MIT.EDU",
+                                                          .silentZone = "athena.mit.edu",
+                                                          .asked = false},
+                                           SilentZoneCase{
+                                               .name = "SilentHostZoneWaitedAStaggerAfterTheRealm",
+                                               .hostName = "ws1.silent.test",
+                                               .realm = "QUINDRAL.TEST",
+                                               .silentZone = "silent.test",
+                                               .asked = true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Another domain of the client's (here its krb5.conf realm) publishes a plain _ldap._tcp record
 // for an LDAP server: Active Directory's own records of the host's domain go first, for both
@@ -399,12 +405,14 @@ TEST_P(DeadServersFirstTest, LiveServerAnswersWithinTheStaggerNotAfterTheTimeout
     EXPECT_EQ(CountLogLines(live.StatsLog(), " SRCH base="), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Routes, DeadServersFirstTest,
-                         ::testing::Values(DeadFirstCase{"LdapThroughSrv", "LDAP", true},
-                                           DeadFirstCase{"CatalogThroughSrv", "GC", true},
-                                           DeadFirstCase{"LdapThroughUriList", "LDAP", false},
-                                           DeadFirstCase{"CatalogThroughUriList", "GC", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Routes, DeadServersFirstTest,
+    ::testing::Values(
+        DeadFirstCase{.name = "LdapThroughSrv", .provider = "LDAP", .throughDns = true},
+        DeadFirstCase{.name = "CatalogThroughSrv", .provider = "GC", .throughDns = true},
+        DeadFirstCase{.name = "LdapThroughUriList", .provider = "LDAP", .throughDns = false},
+        DeadFirstCase{.name = "CatalogThroughUriList", .provider = "GC", .throughDns = false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 class AllDeadTest : public ::testing::TestWithParam<bool> {};
 
