@@ -1,11 +1,10 @@
-// Which domain controller to connect to first, from the answers to LDAP pings: replies in, order
-// out, as the race decides it.
+// Which domain controller to connect to first, from the answers to LDAP pings: which replies may
+// decide, which site is looked up, and the order of connection that comes of them.
 
 #include "ScriptedPing.h"
 #include "report/ldap/activedirectory/ActiveDirectoryRecords.h"
 #include "report/ldap/activedirectory/SiteSelection.h"
 
-#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace quindral {
@@ -27,159 +26,132 @@ NetlogonReply InForest(const std::string& host, const std::string& forest) {
                    forest);
 }
 
-struct SelectionCase {
-    const char* name;
-    Provider provider = Provider::Ldap;
-    bool replyIsEnough = false;
-    std::vector<std::string> servers = {"dc1", "dc2"};          // in the SRV records' order
-    std::vector<std::pair<std::string, NetlogonReply>> answers; // as they arrived
-    std::optional<std::string> siteAsked = std::nullopt;
-    std::vector<std::string> siteRecords = {}; // what the site's SRV names list (none: NXDOMAIN)
-    std::vector<std::string> order;            // empty: no reply may decide
-};
-
 const std::string kLong(64, 's');
 
-const SelectionCase kCases[] = {
-    {.name = "ClosestKeepsTheOrder",
-     .servers = {"dc1", "dc2", "dc3"},
-     .answers = {{"dc1", Closest("dc1")}},
-     .order = {"dc1", "dc2", "dc3"}},
-    {.name = "AnsweringDcGoesFirst",
-     .servers = {"dc1", "dc2", "dc3"},
-     .answers = {{"dc3", Closest("dc3")}},
-     .order = {"dc3", "dc1", "dc2"}},
-    {.name = "NotClosestPutsTheSitesDcsFirst",
-     .servers = {"dc1", "dc2", "dc3"},
-     .answers = {{"dc1", Far("dc1", "SiteB")}},
-     .siteAsked = "SiteB",
-     .siteRecords = {"dc3", "dc2"},
-     .order = {"dc3", "dc2", "dc1"}},
-    {.name = "SiteDcNotAmongTheDomainsRecords",
-     .answers = {{"dc1", Far("dc1", "SiteB")}},
-     .siteAsked = "SiteB",
-     .siteRecords = {"dc9"},
-     .order = {"dc9", "dc1", "dc2"}},
-    {.name = "SiteWithNoRecords",
-     .answers = {{"dc2", Far("dc2", "SiteB")}},
-     .siteAsked = "SiteB",
-     .order = {"dc2", "dc1"}},
-    {.name = "ClientInNoSite", .answers = {{"dc2", Far("dc2", "")}}, .order = {"dc2", "dc1"}},
-    {.name = "CatalogWithoutTheFlagIsPassedOver",
-     .provider = Provider::GlobalCatalog,
-     .servers = {"gc1", "gc2", "gc3"},
-     .answers = {{"gc1", DcReply("gc1.quindral.test", kDcWithoutCatalogFlags | kDsClosestFlag,
-                                 "SiteA", "SiteA")},
-                 {"gc3", Closest("gc3")}},
-     .order = {"gc3", "gc2"}},
-    {.name = "CatalogNotClosest",
-     .provider = Provider::GlobalCatalog,
-     .servers = {"gc1", "gc2"},
-     .answers = {{"gc1", Far("gc1", "SiteB")}},
-     .siteAsked = "SiteB",
-     .siteRecords = {"gc2"},
-     .order = {"gc2", "gc1"}},
-    // A DC that answers for another domain than the one pinged cannot serve it.
-    {.name = "ReplyForAnotherDomainIsPassedOver",
-     .answers = {{"dc1",
-                  DcReply("dc1.other.test", kWritableDcFlags | kDsClosestFlag, "SiteA", "SiteA")},
-                 {"dc2", Far("dc2", "")}},
-     .order = {"dc2"}},
-    {.name = "DomainComparedWithoutRegardToCase",
-     .answers = {{"dc2", DcReply("dc2.QUINDRAL.Test", kWritableDcFlags, "SiteA", "")}},
-     .order = {"dc2", "dc1"}},
-    // The forest's name is where a catalog race looks for site records, and what a race that
-    // wants only the forest gives back: it must be a DNS name.
-    {.name = "CatalogForestWithADotTooMany",
-     .provider = Provider::GlobalCatalog,
-     .answers = {{"dc1", InForest("dc1", "quindral..test")}, {"dc2", Closest("dc2")}},
-     .order = {"dc2"}},
-    {.name = "CatalogForestWithAnEscape",
-     .provider = Provider::GlobalCatalog,
-     .answers = {{"dc1", InForest("dc1", "quindral\\.test")}},
-     .order = {}},
-    {.name = "CatalogForestWithANulByte",
-     .provider = Provider::GlobalCatalog,
-     .answers = {{"dc1", InForest("dc1", std::string("quindral\0.test", 14))}},
-     .order = {}},
-    {.name = "CatalogForestWithASpace",
-     .provider = Provider::GlobalCatalog,
-     .answers = {{"dc1", InForest("dc1", "quindral test")}},
-     .order = {}},
-    {.name = "CatalogForestEmpty",
-     .provider = Provider::GlobalCatalog,
-     .answers = {{"dc1", InForest("dc1", "")}},
-     .order = {}},
-    {.name = "ForestWantedAloneWithALabelTooLong",
-     .replyIsEnough = true,
-     .answers = {{"dc1", InForest("dc1", kLong + ".test")}},
-     .order = {}},
-    {.name = "ForestWithUnderscoresAndHyphens",
-     .replyIsEnough = true,
-     .answers = {{"dc1", InForest("dc1", "_msdcs-x.quindral.test")}},
-     .order = {"dc1", "dc2"}},
-    // Where the forest is not used, it is not looked at.
-    {.name = "DomainRaceIgnoresTheForest",
-     .answers = {{"dc1", InForest("dc1", "not a name")}},
-     .order = {"dc1", "dc2"}},
-    {.name = "SiteNameWithADot",
-     .answers = {{"dc2", Far("dc2", "a.SiteB")}},
-     .order = {"dc2", "dc1"}},
-    {.name = "SiteNameWithAnEscape",
-     .answers = {{"dc2", Far("dc2", "a\\.b")}},
-     .order = {"dc2", "dc1"}},
-    {.name = "SiteNameWithAControlByte",
-     .answers = {{"dc2", Far("dc2", "Site\nB")}},
-     .order = {"dc2", "dc1"}},
-    {.name = "SiteNameWithANulByte",
-     .answers = {{"dc2", Far("dc2", std::string("Site\0B", 6))}},
-     .order = {"dc2", "dc1"}},
-    {.name = "SiteNameOverALabel",
-     .answers = {{"dc2", Far("dc2", kLong)}},
-     .order = {"dc2", "dc1"}},
-    {.name = "SiteNameOfALabelExactly",
-     .answers = {{"dc2", Far("dc2", kLong.substr(1))}},
-     .siteAsked = kLong.substr(1),
-     .siteRecords = {"dc1"},
-     .order = {"dc1", "dc2"}},
-};
+// Whether a reply may decide, for the plan of the race that pinged.
+TEST(SiteSelection, UsableReplies) {
+    const struct {
+        const char* name;
+        NetlogonReply reply;
+        bool usable;
+        Provider provider = Provider::Ldap;
+        bool replyIsEnough = false;
+    } kRows[] = {
+        {.name = "DcOfTheDomain", .reply = Closest("dc1"), .usable = true},
+        {.name = "DcOfAnotherDomain",
+         .reply = DcReply("dc1.other.test", kWritableDcFlags | kDsClosestFlag, "SiteA", "SiteA"),
+         .usable = false},
+        {.name = "DomainComparedWithoutRegardToCase",
+         .reply = DcReply("dc2.QUINDRAL.Test", kWritableDcFlags, "SiteA", ""),
+         .usable = true},
+        {.name = "CatalogWithTheFlag",
+         .reply = Closest("gc3"),
+         .usable = true,
+         .provider = Provider::GlobalCatalog},
+        {.name = "CatalogWithoutTheFlag",
+         .reply = DcReply("gc1.quindral.test", kDcWithoutCatalogFlags | kDsClosestFlag, "SiteA",
+                          "SiteA"),
+         .usable = false,
+         .provider = Provider::GlobalCatalog},
+        // The forest's name is where a catalog race looks for site records, and what a race that
+        // wants only the forest gives back: it must be a DNS name.
+        {.name = "CatalogForestWithADotTooMany",
+         .reply = InForest("dc1", "quindral..test"),
+         .usable = false,
+         .provider = Provider::GlobalCatalog},
+        {.name = "CatalogForestWithAnEscape",
+         .reply = InForest("dc1", "quindral\\.test"),
+         .usable = false,
+         .provider = Provider::GlobalCatalog},
+        {.name = "CatalogForestWithANulByte",
+         .reply = InForest("dc1", std::string("quindral\0.test", 14)),
+         .usable = false,
+         .provider = Provider::GlobalCatalog},
+        {.name = "CatalogForestWithASpace",
+         .reply = InForest("dc1", "quindral test"),
+         .usable = false,
+         .provider = Provider::GlobalCatalog},
+        {.name = "CatalogForestEmpty",
+         .reply = InForest("dc1", ""),
+         .usable = false,
+         .provider = Provider::GlobalCatalog},
+        {.name = "ForestWantedAloneWithALabelTooLong",
+         .reply = InForest("dc1", kLong + ".test"),
+         .usable = false,
+         .replyIsEnough = true},
+        {.name = "ForestWithUnderscoresAndHyphens",
+         .reply = InForest("dc1", "_msdcs-x.quindral.test"),
+         .usable = true,
+         .replyIsEnough = true},
+        // Where the forest is not used, it is not looked at.
+        {.name = "DomainRaceIgnoresTheForest",
+         .reply = InForest("dc1", "not a name"),
+         .usable = true},
+    };
+    for (const auto& row : kRows) {
+        const PingPlan plan{"quindral.test", row.provider, row.replyIsEnough};
+        EXPECT_EQ(IsUsableReply(row.reply, plan), row.usable) << row.name;
+    }
+}
 
-TEST(SiteSelection, FirstUsableReplyDecidesTheOrder) {
-    for (const auto& c : kCases) {
-        const PingPlan plan{"quindral.test", c.provider, c.replyIsEnough};
-        std::vector<std::string> servers = c.servers;
-        const auto indexOf = [&](const std::string& host) {
-            const auto found = std::find(servers.begin(), servers.end(), host);
-            if (found != servers.end()) {
-                return static_cast<std::size_t>(found - servers.begin());
-            }
-            servers.push_back(host);
-            return servers.size() - 1;
-        };
-        std::vector<std::size_t> answered, unfit;
-        std::optional<NetlogonReply> deciding;
-        for (const auto& [host, reply] : c.answers) {
-            if (IsUsableReply(reply, plan)) {
-                answered.push_back(indexOf(host));
-                deciding = reply;
-                break;
-            }
-            unfit.push_back(indexOf(host));
-        }
-        ASSERT_EQ(deciding.has_value(), !c.order.empty()) << c.name;
-        if (!deciding) {
-            continue;
-        }
-        EXPECT_EQ(SiteToLookUp(*deciding), c.siteAsked) << c.name;
-        std::vector<std::size_t> site;
-        for (const auto& host : c.siteRecords) {
-            site.push_back(indexOf(host));
-        }
-        std::vector<std::string> order;
-        for (std::size_t i : ConnectOrder(servers.size(), site, answered, unfit)) {
-            order.push_back(servers[i]);
-        }
-        EXPECT_EQ(order, c.order) << c.name;
+// The client's site, looked up when the deciding DC does not cover it and the name may go into a
+// DNS query.
+TEST(SiteSelection, SiteToLookUp) {
+    const struct {
+        const char* name;
+        NetlogonReply deciding;
+        std::optional<std::string> site;
+    } kRows[] = {
+        {.name = "DcCoversTheClientsSite", .deciding = Closest("dc1"), .site = std::nullopt},
+        {.name = "ClientInAnotherSite", .deciding = Far("dc1", "SiteB"), .site = "SiteB"},
+        {.name = "ClientInNoSite", .deciding = Far("dc2", ""), .site = std::nullopt},
+        {.name = "SiteNameWithADot", .deciding = Far("dc2", "a.SiteB"), .site = std::nullopt},
+        {.name = "SiteNameWithAnEscape", .deciding = Far("dc2", "a\\.b"), .site = std::nullopt},
+        {.name = "SiteNameWithAControlByte",
+         .deciding = Far("dc2", "Site\nB"),
+         .site = std::nullopt},
+        {.name = "SiteNameWithANulByte",
+         .deciding = Far("dc2", std::string("Site\0B", 6)),
+         .site = std::nullopt},
+        {.name = "SiteNameOverALabel", .deciding = Far("dc2", kLong), .site = std::nullopt},
+        {.name = "SiteNameOfALabelExactly",
+         .deciding = Far("dc2", kLong.substr(1)),
+         .site = kLong.substr(1)},
+    };
+    for (const auto& row : kRows) {
+        EXPECT_EQ(SiteToLookUp(row.deciding), row.site) << row.name;
+    }
+}
+
+// The order of connection, by the servers' indexes in the records' order (the site's servers not
+// among them come after).
+TEST(SiteSelection, ConnectOrder) {
+    const struct {
+        const char* name;
+        std::size_t servers;
+        std::vector<std::size_t> site = {};
+        std::vector<std::size_t> answered = {};
+        std::vector<std::size_t> unfit = {};
+        std::vector<std::size_t> order;
+    } kRows[] = {
+        {.name = "ClosestKeepsTheOrder", .servers = 3, .answered = {0}, .order = {0, 1, 2}},
+        {.name = "AnsweringDcGoesFirst", .servers = 3, .answered = {2}, .order = {2, 0, 1}},
+        {.name = "SitesDcsFirstInTheirOwnOrder",
+         .servers = 3,
+         .site = {2, 1},
+         .answered = {0},
+         .order = {2, 1, 0}},
+        {.name = "SiteDcNotAmongTheDomainsRecords",
+         .servers = 3,
+         .site = {2},
+         .answered = {0},
+         .order = {2, 0, 1}},
+        {.name = "UnfitAreLeftOut", .servers = 3, .answered = {2}, .unfit = {0}, .order = {2, 1}},
+        {.name = "NothingButTheUnfit", .servers = 1, .unfit = {0}, .order = {}},
+    };
+    for (const auto& row : kRows) {
+        EXPECT_EQ(ConnectOrder(row.servers, row.site, row.answered, row.unfit), row.order)
+            << row.name;
     }
 }
 
