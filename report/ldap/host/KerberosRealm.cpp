@@ -1,6 +1,7 @@
 #include "report/ldap/host/KerberosRealm.h"
 
 #include "report/ldap/host/LocalFile.h"
+#include "report/ldap/plumbing/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -69,11 +70,7 @@ bool ProfileFileSafe(const std::string& path, int depth) {
         for (const std::string directive : {"include", "includedir"}) {
             if (line.size() > directive.size() && line.starts_with(directive) &&
                 std::isspace(static_cast<unsigned char>(line[directive.size()])) != 0) {
-                std::string target = line.substr(directive.size());
-                const auto space = [](unsigned char c) { return std::isspace(c) != 0; };
-                target.erase(target.begin(), std::find_if_not(target.begin(), target.end(), space));
-                target.erase(std::find_if_not(target.rbegin(), target.rend(), space).base(),
-                             target.end());
+                const std::string target = Trimmed(line.substr(directive.size()));
                 const bool safe = directive == "include" ? ProfileFileSafe(target, depth + 1)
                                                          : IncludeDirSafe(target, depth);
                 if (!safe) {
