@@ -188,12 +188,10 @@ void ReadSambaFile(const std::string& path, SambaGlobals& globals, int depth) {
                   key.end());
         const std::string value = Trimmed(text.substr(equals + 1));
         if (key == "include") {
-            if (AsciiLowerCase(value) == "registry") {
-                // The registry's settings stand here and override what came before; they cannot
-                // be read without Samba, so what came before no longer counts.
-                globals.security.clear();
-                globals.realm.clear();
-            } else if (depth < kMaxSambaIncludeDepth && value.find('%') == std::string::npos) {
+            // `include = registry` adds the registry's settings, which only Samba's own tools
+            // read: what the file says stands, as testparm shows it where the registry is silent.
+            if (!SameName(value, "registry") && depth < kMaxSambaIncludeDepth &&
+                value.find('%') == std::string::npos) {
                 ReadSambaFile(value, globals, depth + 1);
             }
         } else if (!globals.global) {

@@ -36,7 +36,7 @@ std::vector<std::string> SssdKdcinfoRealms(const std::string& folder);
 // `include = FILE` reads that file where it stands (ten deep at most; a name with Samba's %
 // substitutions is passed over). Only regular files are read, each up to kLocalFileCap. With
 // `config backend = registry` the file is not where Samba's settings live, and it gives nothing;
-// `include = registry` makes what came before it count no more.
+// `include = registry` is passed over (the registry's settings are read by Samba's tools alone).
 std::vector<std::string> SambaAdsRealm(const std::string& file);
 
 // The realms of the host keytab's principals (KRB5_KTNAME honoured), in the order of its entries,
