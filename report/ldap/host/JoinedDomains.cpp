@@ -42,10 +42,6 @@ std::string Value(ini_cfgobj* config, const std::string& section, const char* na
     return error == 0 && text != nullptr ? std::string(text) : std::string();
 }
 
-} // namespace
-
-namespace {
-
 // A configuration parsed by libini_config from bytes this program read itself: libini_config opens
 // files with no bound of its own. Null when they do not parse, which sssd takes as no
 // configuration at all.
@@ -82,7 +78,8 @@ std::vector<std::string> FileNamesIn(const std::string& folder,
     return names;
 }
 
-std::string BooleanOf(ini_cfgobj* config, const std::string& section, const char* name) {
+// A value as a keyword: trimmed and in lower case, as sssd compares "true" or "ad".
+std::string KeywordOf(ini_cfgobj* config, const std::string& section, const char* name) {
     return AsciiLowerCase(Trimmed(Value(config, section, name)));
 }
 
@@ -120,7 +117,7 @@ std::vector<std::string> SssdAdDomains(const std::string& file, const std::strin
             continue;
         }
         const std::string name = section.substr(7);
-        const std::string enabled = BooleanOf(config.get(), section, "enabled");
+        const std::string enabled = KeywordOf(config.get(), section, "enabled");
         const bool listed = std::find(names.begin(), names.end(), name) != names.end();
         if (enabled == "true" && !listed) {
             names.push_back(name);
@@ -132,7 +129,7 @@ std::vector<std::string> SssdAdDomains(const std::string& file, const std::strin
     std::vector<std::string> domains;
     for (const std::string& name : names) {
         const std::string section = "domain/" + name;
-        if (BooleanOf(config.get(), section, "id_provider") != "ad") {
+        if (KeywordOf(config.get(), section, "id_provider") != "ad") {
             continue;
         }
         const std::string adDomain = Trimmed(Value(config.get(), section, "ad_domain"));
