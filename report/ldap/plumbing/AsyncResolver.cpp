@@ -1,5 +1,7 @@
 #include "report/ldap/plumbing/AsyncResolver.h"
 
+#include "report/ldap/plumbing/Text.h"
+
 #include <algorithm>
 #include <ares.h>
 #include <arpa/nameser.h>
@@ -25,6 +27,32 @@ void SystemTimeouts(ares_options& options, int& mask) {
     res_nclose(&state);
 }
 
+// The name an address lookup found the host under, as gethostbyname's h_name gives it: the name
+// the answer came for (the search list applied), followed along its aliases (CNAME records, or
+// the hosts file's line) to their end.
+std::optional<std::string> CanonicalName(const ares_addrinfo& found) {
+    if (found.name == nullptr || *found.name == '\0') {
+        return std::nullopt;
+    }
+    std::string name = found.name;
+    std::size_t steps = 0;
+    for (auto* alias = found.cnames; alias != nullptr; alias = alias->next) {
+        ++steps;
+    }
+    for (bool followed = true; followed && steps > 0; --steps) {
+        followed = false;
+        for (auto* alias = found.cnames; alias != nullptr; alias = alias->next) {
+            if (alias->alias != nullptr && alias->name != nullptr && *alias->name != '\0' &&
+                SameName(alias->alias, name)) {
+                name = alias->name;
+                followed = true;
+                break;
+            }
+        }
+    }
+    return name;
+}
+
 } // namespace
 
 // One started query: the caller's callback, and the count of unanswered queries to keep right.
@@ -45,6 +73,23 @@ template <typename Result> struct AsyncResolver::Call {
 };
 
 AsyncResolver::AsyncResolver() = default;
+
+void AsyncResolver::SocketState(void* interests, int fd, int readable, int writable) {
+    auto& watched = *static_cast<std::vector<Interest>*>(interests);
+    const auto found = std::find_if(watched.begin(), watched.end(),
+                                    [fd](const Interest& interest) { return interest.fd == fd; });
+    const short events =
+        static_cast<short>((readable != 0 ? POLLIN : 0) | (writable != 0 ? POLLOUT : 0));
+    if (events == 0) {
+        if (found != watched.end()) {
+            watched.erase(found);
+        }
+    } else if (found != watched.end()) {
+        found->events = events;
+    } else {
+        watched.push_back(Interest{fd, events});
+    }
+}
 
 AsyncResolver::~AsyncResolver() {
     closing_ = true;
@@ -68,12 +113,20 @@ ares_channeldata* AsyncResolver::Channel(Name kind) {
         return nullptr;
     }
     ares_options options{};
-    int mask = 0;
+    int mask = ARES_OPT_SOCK_STATE_CB;
+    options.sock_state_cb = [](void* data, ares_socket_t fd, int readable, int writable) {
+        SocketState(data, fd, readable, writable);
+    };
+    options.sock_state_cb_data = &interests_[which];
     SystemTimeouts(options, mask);
     if (kind == Name::Absolute) {
+        // No search list, and no domain derived from the host's own name. c-ares 1.18's address
+        // lookup ignores NOSEARCH but takes an empty list of domains for none; 1.34 takes that
+        // list for none given (and derives one from the host name) but honours NOSEARCH.
         options.domains = nullptr;
         options.ndomains = 0;
-        mask |= ARES_OPT_DOMAINS;
+        options.flags = ARES_FLAG_NOSEARCH;
+        mask |= ARES_OPT_DOMAINS | ARES_OPT_FLAGS;
     }
     if (ares_init_options(&channels_[which], &options, mask) != ARES_SUCCESS) {
         channels_[which] = nullptr;
@@ -90,6 +143,24 @@ void AsyncResolver::QuerySrv(const std::string& name,
     }
     ++pending_;
     using SrvCall = Call<std::vector<SrvRecord>>;
+#if ARES_VERSION >= 0x011c00
+    // c-ares 1.28 answers with a parsed record; it is written back to the wire form that
+    // ParseSrvAnswer checks, so both versions read answers through the same parser.
+    ares_query_dnsrec(
+        channel, name.c_str(), ARES_CLASS_IN, ARES_REC_TYPE_SRV,
+        [](void* arg, ares_status_t status, std::size_t, const ares_dns_record_t* answer) {
+            std::vector<SrvRecord> records;
+            unsigned char* wire = nullptr;
+            std::size_t length = 0;
+            if (status == ARES_SUCCESS && answer != nullptr &&
+                ares_dns_write(answer, &wire, &length) == ARES_SUCCESS) {
+                records = ParseSrvAnswer(wire, length);
+            }
+            ares_free_string(wire);
+            SrvCall::Finish(arg, status, std::move(records));
+        },
+        new SrvCall{this, std::move(done)}, nullptr);
+#else
     ares_query(
         channel, name.c_str(), ns_c_in, ns_t_srv,
         [](void* arg, int status, int, unsigned char* reply, int length) {
@@ -100,6 +171,7 @@ void AsyncResolver::QuerySrv(const std::string& name,
             SrvCall::Finish(arg, status, std::move(records));
         },
         new SrvCall{this, std::move(done)});
+#endif
 }
 
 void AsyncResolver::LookupAddresses(const std::string& host, std::uint16_t port, int family,
@@ -147,13 +219,17 @@ void AsyncResolver::LookupCanonicalName(const std::string& host,
     }
     ++pending_;
     using NameCall = Call<std::optional<std::string>>;
-    ares_gethostbyname(
-        channel, host.c_str(), AF_INET,
-        [](void* arg, int status, int, hostent* found) {
+    ares_addrinfo_hints hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_flags = ARES_AI_CANONNAME;
+    ares_getaddrinfo(
+        channel, host.c_str(), nullptr, &hints,
+        [](void* arg, int status, int, ares_addrinfo* found) {
             std::optional<std::string> name;
-            if (status == ARES_SUCCESS && found != nullptr && found->h_name != nullptr) {
-                name = found->h_name;
+            if (status == ARES_SUCCESS && found != nullptr) {
+                name = CanonicalName(*found);
             }
+            ares_freeaddrinfo(found);
             NameCall::Finish(arg, status, std::move(name));
         },
         new NameCall{this, std::move(done)});
@@ -161,31 +237,20 @@ void AsyncResolver::LookupCanonicalName(const std::string& host,
 
 void AsyncResolver::Watch(std::vector<PollWatch>& watches, Clock::time_point& wake,
                           Clock::time_point now) {
-    for (ares_channeldata* channel : channels_) {
+    for (std::size_t which = 0; which < 2; ++which) {
+        ares_channeldata* channel = channels_[which];
         if (channel == nullptr) {
             continue;
         }
-        ares_socket_t sockets[ARES_GETSOCK_MAXNUM];
-        const int bits = ares_getsock(channel, sockets, ARES_GETSOCK_MAXNUM);
-        for (int i = 0; i < ARES_GETSOCK_MAXNUM; ++i) {
-            short events = 0;
-            if (ARES_GETSOCK_READABLE(bits, i)) {
-                events |= POLLIN;
-            }
-            if (ARES_GETSOCK_WRITABLE(bits, i)) {
-                events |= POLLOUT;
-            }
-            if (events != 0) {
-                const ares_socket_t fd = sockets[i];
-                watches.push_back(PollWatch{fd, events, [channel, fd](short revents) {
-                                                const bool readable =
-                                                    (revents & (POLLIN | POLLERR | POLLHUP)) != 0;
-                                                const bool writable = (revents & POLLOUT) != 0;
-                                                ares_process_fd(channel,
-                                                                readable ? fd : ARES_SOCKET_BAD,
-                                                                writable ? fd : ARES_SOCKET_BAD);
-                                            }});
-            }
+        for (const Interest& interest : interests_[which]) {
+            const int fd = interest.fd;
+            watches.push_back(
+                PollWatch{fd, interest.events, [channel, fd](short revents) {
+                              const bool readable = (revents & (POLLIN | POLLERR | POLLHUP)) != 0;
+                              const bool writable = (revents & POLLOUT) != 0;
+                              ares_process_fd(channel, readable ? fd : ARES_SOCKET_BAD,
+                                              writable ? fd : ARES_SOCKET_BAD);
+                          }});
         }
         timeval space{};
         if (pending_ > 0) {

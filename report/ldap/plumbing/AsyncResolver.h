@@ -57,6 +57,14 @@ public:
 private:
     template <typename Result> struct Call;
 
+    // A socket that c-ares wants watched, and for what.
+    struct Interest {
+        int fd;
+        short events;
+    };
+    // Where c-ares says which of a channel's sockets to watch (its socket-state callback).
+    static void SocketState(void* interests, int fd, int readable, int writable);
+
     // The channel for names of that kind, made at its first use; null when c-ares cannot make one.
     ares_channeldata* Channel(Name kind);
 
@@ -65,6 +73,7 @@ private:
     // name is handed to the second as it stands, dot taken off.
     ares_channeldata* channels_[2] = {nullptr, nullptr};
     bool made_[2] = {false, false};
+    std::vector<Interest> interests_[2];
     int pending_ = 0;
     bool closing_ = false;
 };
