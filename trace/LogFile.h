@@ -34,9 +34,11 @@ public:
     // What the file is opened for: one line, or a run's separator, which starts a line of its own.
     enum class Purpose { Line, StartRun };
 
-    // Opens the file for appending, creating it when absent. Never waits on whatever is there, but
-    // for a regular file's other users to give it up, as any open does. Throws on failure, and
-    // when what is there is not a regular file.
+    // Opens the file for appending, creating it when absent. Never blocks on whatever is there. A
+    // regular file under another program's lease is asked for again for kLeaseWait at most, once
+    // a run: after one open of a run has given up, the run's later opens give up at once (on
+    // Windows the system settles an oplock's break inside the open). Throws on failure, and when
+    // what is there is not a regular file.
     void Open(const std::filesystem::path& path, Purpose purpose = Purpose::Line);
     // Appends text in the narrow code page, then CR LF. Throws on failure or when not open.
     void WriteLine(std::string_view utf8Text);
@@ -50,6 +52,7 @@ public:
     void Close();
 
     static constexpr std::chrono::milliseconds kLineStartLockWait{500};
+    static constexpr std::chrono::milliseconds kLeaseWait{500};
 
 private:
     // The lock that copies of the program take to start a run: true when taken.

@@ -3,6 +3,7 @@
 
 #include "../LogFile.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -20,6 +21,10 @@ namespace {
 [[noreturn]] void ThrowErrno(const char* what) {
     throw std::system_error(errno, std::generic_category(), what);
 }
+
+// Whether a line's open has given up on a lease since the last run began: the lines after it then
+// give up at once, so that one lease costs a run its wait once, however many lines follow.
+std::atomic<bool> leaseWaitedOut{false};
 
 } // namespace
 
@@ -51,11 +56,23 @@ void LogFile::Open(const std::filesystem::path& path, Purpose purpose) {
         const int fd = open(access, waiting);
         return fd < 0 && errno == EACCES && access == O_RDWR ? open(O_WRONLY, waiting) : fd;
     };
+    if (purpose == Purpose::StartRun) {
+        leaseWaitedOut = false;
+    }
     int fd = openGranted(O_NONBLOCK);
-    if (fd < 0 && errno == EAGAIN) {
-        // Only a regular file under a lease (an NFS delegation, a Samba oplock) answers so: its
-        // holder has been asked to give it up, and the open waits for that as any open does.
-        fd = openGranted(0);
+    if (fd < 0 && errno == EAGAIN && !leaseWaitedOut) {
+        // Only a regular file under a lease (an NFS delegation, a Samba oplock) answers so: the
+        // open has asked its holder to give it up. Asked again, never blocking, for a bounded
+        // time: a blocking open would wait out the kernel's lease-break-time (45 s), and a holder
+        // may take the lease again after every break.
+        const auto until = std::chrono::steady_clock::now() + kLeaseWait;
+        do {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            fd = openGranted(O_NONBLOCK);
+        } while (fd < 0 && errno == EAGAIN && std::chrono::steady_clock::now() < until);
+        if (fd < 0 && errno == EAGAIN) {
+            leaseWaitedOut = true;
+        }
     }
     if (fd < 0) {
         ThrowErrno("open log file");
