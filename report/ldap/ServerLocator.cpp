@@ -8,6 +8,7 @@
 #include "report/ldap/host/KerberosRealm.h"
 #include "report/ldap/libldap/LdapConfiguration.h"
 #include "report/ldap/libldap/LibldapFirstUse.h"
+#include "report/ldap/plumbing/Errand.h"
 #include "report/ldap/plumbing/Text.h"
 #include "report/ldap/race/RootDseRace.h"
 
@@ -15,12 +16,24 @@ namespace quindral {
 
 namespace {
 
-// The domains to search, in the order the locator's rule gives what this host reports: the
-// domains of its join, Kerberos's default realm, its own name's domain (looked up by the deadline
-// when it is a bare name) and the resolver's search list.
+// What this host reports of the domains it belongs to, each read as its own software reads it:
+// the domains of its join, the realms sssd has contacted, its own name's domain (looked up by the
+// deadline when it is a bare name), the resolver's search list and Kerberos's default realm, in
+// the order of the locator's rule. One libkrb5 context serves the keytab and the realm.
+std::vector<std::string> HostDomains(Clock::time_point deadline) {
+    const HostFiles files = SystemHostFiles();
+    const KerberosContext kerberos = MakeKerberosContext();
+    return DomainsToSearch(JoinedDomains(files, kerberos.get()),
+                           SssdKdcinfoRealms(files.sssdPublic), HostNameDomain(deadline),
+                           ResolverSearchList(), KerberosDefaultRealm(kerberos.get()));
+}
+
+// The same, gathered where nothing it may block on can hold the click: libkrb5, libini_config and
+// the resolver open files of others (a FIFO, an endless file, a lease) with no bound of their own.
+// Not there by the deadline, the host's evidence counts as none.
 std::vector<std::string> ClientDomains(Clock::time_point deadline) {
-    return DomainsToSearch(JoinedDomains(SystemHostFiles()), KerberosDefaultRealm(),
-                           HostNameDomain(deadline), ResolverSearchList());
+    static Errand<std::vector<std::string>> gathering(HostDomains);
+    return gathering.ResultBy(deadline).value_or(std::vector<std::string>{});
 }
 
 RaceResult Race(std::vector<ServerCandidate> servers, const ServerTimeouts& timeouts,

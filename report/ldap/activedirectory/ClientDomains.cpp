@@ -9,9 +9,10 @@
 namespace quindral {
 
 std::vector<std::string> DomainsToSearch(const std::vector<std::string>& joined,
-                                         const std::optional<std::string>& realm,
+                                         const std::vector<std::string>& sssdContacted,
                                          const std::optional<std::string>& hostDomain,
-                                         const std::vector<std::string>& searchList) {
+                                         const std::vector<std::string>& searchList,
+                                         const std::optional<std::string>& realm) {
     std::vector<std::string> domains;
     const auto add = [&](std::string domain) {
         if (!domain.empty() && domain.back() == '.') {
@@ -29,14 +30,21 @@ std::vector<std::string> DomainsToSearch(const std::vector<std::string>& joined,
             add(AsciiLowerCase(name));
         }
     };
+    const bool realmCounts = realm && !IsTemplateRealm(*realm);
     std::for_each(joined.begin(), joined.end(), addRealm);
+    if (realmCounts &&
+        std::any_of(sssdContacted.begin(), sssdContacted.end(),
+                    [&](const std::string& served) { return SameName(served, *realm); })) {
+        addRealm(*realm);
+    }
     if (hostDomain) {
         add(*hostDomain);
     }
     std::for_each(searchList.begin(), searchList.end(), add);
-    if (realm && !IsTemplateRealm(*realm)) {
+    if (realmCounts) {
         addRealm(*realm);
     }
+    std::for_each(sssdContacted.begin(), sssdContacted.end(), addRealm);
     return domains;
 }
 

@@ -232,9 +232,7 @@ bool KeytabSafe(const std::string& name) {
 
 } // namespace
 
-std::vector<std::string> HostKeytabRealms() {
-    const KerberosContext owned = MakeKerberosContext();
-    krb5_context context = owned.get();
+std::vector<std::string> HostKeytabRealms(krb5_context context) {
     char name[1024] = {};
     if (context == nullptr || krb5_kt_default_name(context, name, sizeof name) != 0 ||
         !KeytabSafe(name)) {
@@ -278,10 +276,9 @@ HostFiles SystemHostFiles() {
             "/etc/samba/smb.conf"};
 }
 
-std::vector<std::string> JoinedDomains(const HostFiles& files) {
+std::vector<std::string> JoinedDomains(const HostFiles& files, krb5_context kerberos) {
     auto domains = SssdAdDomains(files.sssdConf, files.sssdSnippets);
-    for (auto&& more :
-         {SssdKdcinfoRealms(files.sssdPublic), SambaAdsRealm(files.smbConf), HostKeytabRealms()}) {
+    for (auto&& more : {SambaAdsRealm(files.smbConf), HostKeytabRealms(kerberos)}) {
         domains.insert(domains.end(), more.begin(), more.end());
     }
     return domains;

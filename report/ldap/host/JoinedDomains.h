@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+struct _krb5_context;
+
 namespace quindral {
 
 // What this host's own files say of a join to an Active Directory domain, read as the joining
@@ -25,9 +27,10 @@ HostFiles SystemHostFiles();
 // with id_provider = ad, each as its ad_domain, else as its section's name.
 std::vector<std::string> SssdAdDomains(const std::string& file, const std::string& snippets);
 
-// The realms a running sssd serves, from the names of the kdcinfo.<REALM> files it keeps for its
-// Kerberos locator plugin, in the order of their names: world-readable, where sssd.conf is root's
-// alone.
+// The realms a running sssd has contacted, from the names of the kdcinfo.<REALM> files it keeps
+// for its Kerberos locator plugin, in the order of their names: world-readable, where sssd.conf is
+// root's alone. Its own domain's and every trusted domain's alike, so they tell which of the
+// realms that other evidence names is served, not which is the host's own.
 std::vector<std::string> SssdKdcinfoRealms(const std::string& folder);
 
 // Samba's realm (a `net ads join` for winbind): smb.conf's [global] realm where security = ads.
@@ -40,11 +43,12 @@ std::vector<std::string> SssdKdcinfoRealms(const std::string& folder);
 std::vector<std::string> SambaAdsRealm(const std::string& file);
 
 // The realms of the host keytab's principals (KRB5_KTNAME honoured), in the order of its entries,
-// each once; libkrb5's keytab functions read it, when it is absent or a regular file within
-// kLocalFileCap.
-std::vector<std::string> HostKeytabRealms();
+// each once; libkrb5's keytab functions read it through the context given (see
+// MakeKerberosContext), when it is absent or a regular file within kLocalFileCap.
+std::vector<std::string> HostKeytabRealms(_krb5_context* context);
 
-// All of them, in that order: sssd's domains and realms, Samba's, the keytab's.
-std::vector<std::string> JoinedDomains(const HostFiles& files);
+// The evidence of a join of its own, in that order: sssd's domains, Samba's realm, the keytab's
+// realms. Not sssd's kdcinfo realms: sssd keeps those for trusted domains too.
+std::vector<std::string> JoinedDomains(const HostFiles& files, _krb5_context* kerberos);
 
 } // namespace quindral

@@ -119,14 +119,13 @@ KerberosContext MakeKerberosContext() {
     return made == 0 ? KerberosContext(context) : nullptr;
 }
 
-std::optional<std::string> KerberosDefaultRealm() {
-    const KerberosContext context = MakeKerberosContext();
-    if (!context) {
+std::optional<std::string> KerberosDefaultRealm(_krb5_context* context) {
+    if (context == nullptr) {
         return std::nullopt;
     }
     std::optional<std::string> realm;
     profile_t profile = nullptr;
-    if (krb5_get_profile(context.get(), &profile) == 0) {
+    if (krb5_get_profile(context, &profile) == 0) {
         char* value = nullptr;
         if (profile_get_string(profile, "libdefaults", "default_realm", nullptr, nullptr, &value) ==
                 0 &&

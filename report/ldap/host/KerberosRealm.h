@@ -22,9 +22,10 @@ using KerberosContext = std::unique_ptr<_krb5_context, KerberosContextFreer>;
 KerberosContext MakeKerberosContext();
 
 // The default realm that Kerberos is configured with (default_realm in [libdefaults]), read as MIT
-// Kerberos reads its configuration, through the context above. What `realm join` writes there is
-// the realm of the Active Directory domain the host is joined to. Nothing when none is configured
-// or the configuration cannot be read safely; no DNS lookup is made to guess one.
-std::optional<std::string> KerberosDefaultRealm();
+// Kerberos reads its configuration, through a context made as above. What `realm join` writes
+// there is the realm of the Active Directory domain the host is joined to. Nothing when none is
+// configured, the configuration could not be read safely or there is no context; no DNS lookup is
+// made to guess one.
+std::optional<std::string> KerberosDefaultRealm(_krb5_context* context);
 
 } // namespace quindral

@@ -1,7 +1,8 @@
 #include "report/ldap/libldap/LibldapFirstUse.h"
 
+#include "report/ldap/plumbing/Errand.h"
+
 #include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
 #include <ldap.h>
 #include <mutex>
@@ -32,23 +33,12 @@ FirstUse& State() {
 // How long the program's end waits for a first use still at work.
 constexpr auto kEndWait = std::chrono::seconds(1);
 
-// Flushes the program's own output streams. The first use may hold a stream of its own locked
-// while it waits in a read (libldap reads its configuration with fgets), so no lock is waited
-// for: a stream that someone else holds keeps what it has buffered.
-void FlushOwnOutput() {
-    for (FILE* stream : {stdout, stderr}) {
-        if (ftrylockfile(stream) == 0) {
-            fflush_unlocked(stream);
-            funlockfile(stream);
-        }
-    }
-}
-
 // Runs when the program ends, before any library's own destructor: libldap's frees the very
 // configuration and host name that the first use may still be making, and ends TLS beneath it.
 // So the end waits for the first use and joins its thread; should it still be at work (a hosts
 // source or a configuration file that hangs), the process ends here with its status, its own
-// output flushed, and no destructor runs beside the thread.
+// output flushed (libldap reads its configuration with fgets, and may hold a stream's lock while
+// it waits), and no destructor runs beside the thread.
 void EndFirstUse(int status, void*) {
     FirstUse& state = State();
     std::unique_lock<std::mutex> lock(state.mutex);

@@ -10,7 +10,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <map>
+#include <sys/stat.h>
 
 namespace quindral::testing {
 namespace {
@@ -455,6 +457,59 @@ TEST(SilentResolverTest, ClickEndsWithinTheDeadlineLookupsIncluded) {
     EXPECT_EQ(report, kFailedBindReport);
     EXPECT_LT(took, std::chrono::milliseconds(3000 + 1500));
 }
+
+// Files that libkrb5 opens as the join's evidence is gathered and that no check made beforehand
+// foresees, each a FIFO that nobody writes: the click still ends by its deadline (1 s + 1 s here),
+// its evidence counting as none, and the program's end does not wait for the reader.
+struct HostileKerberosCase {
+    const char* name;
+    std::string krb5Conf; // @FIFO@ stands for the FIFO's path
+    std::string environment = "";
+    const char* fifoName = "fifo";
+
+    friend void PrintTo(const HostileKerberosCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class HostileKerberosTest : public ::testing::TestWithParam<HostileKerberosCase> {};
+
+TEST_P(HostileKerberosTest, ClickEndsByItsDeadline) {
+    QUINDRAL_NEED_PRIVATE_NETWORK();
+    const auto& param = GetParam();
+    TestHost host("ws1.quindral.test", kResolvConf);
+    DnsmasqServer dns(kHosts + kDomainControllers);
+    TempDirectory dir;
+    const std::string fifo = (dir.path() / param.fifoName).string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto withFifo = [&](std::string text) {
+        for (std::size_t at; (at = text.find("@FIFO@")) != std::string::npos;) {
+            text.replace(at, 6, fifo);
+        }
+        return text;
+    };
+    std::ofstream(dir.path() / "krb5.conf") << withFifo(param.krb5Conf);
+    const auto start = Clock::now();
+    int status = -1;
+    const std::string report =
+        Probe("KRB5_CONFIG=" + (dir.path() / "krb5.conf").string() + " " +
+                  withFifo(param.environment) + " LDAPNETWORK_TIMEOUT=1 LDAPTIMEOUT=1 timeout 20",
+              "LDAP", &status);
+    const auto took = Clock::now() - start;
+    EXPECT_EQ(report, kFailedBindReport);
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(took, std::chrono::seconds(4));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HostileKerberosTest,
+    ::testing::Values(HostileKerberosCase{.name = "TraceFileNamedByKrb5Trace",
+                                          .krb5Conf = kRealm,
+                                          .environment = "KRB5_TRACE=@FIFO@"},
+                      // libkrb5 strips only CR and LF from an include line's path: it opens "fifo
+                      // ", where nothing stands at "fifo".
+                      HostileKerberosCase{.name = "IncludeWithATrailingSpace",
+                                          .krb5Conf = "include @FIFO@\n" + kRealm,
+                                          .fifoName = "fifo "}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // libldap's first use, in a process of its own, looks up the host's own short name under each of
 // three search entries at each of three nameservers that never answer.

@@ -102,6 +102,7 @@ struct HostCase {
     const char* keytabPrincipal = nullptr;
     std::vector<std::string> joined = {};
     std::optional<std::string> realm = std::nullopt;
+    std::vector<std::string> sssdContacted = {};
 };
 
 TEST(JoinedDomains, RealFilesGiveTheJoinsEvidenceInItsOrder) {
@@ -131,11 +132,13 @@ TEST(JoinedDomains, RealFilesGiveTheJoinsEvidenceInItsOrder) {
                                  "id_provider = ad\nenabled = false\n"
                                  "[domain/on.test]\nid_provider = ad\n"}},
          .joined = {"on.test"}},
-        // What a running sssd leaves for anyone to read, where sssd.conf is root's alone.
-        {.name = "sssd's kdcinfo file of its realm",
+        // What a running sssd leaves for anyone to read, where sssd.conf is root's alone: a file
+        // for each realm it has contacted, a trusted domain's too, so none of them is the join's.
+        {.name = "sssd's kdcinfo files of its realm and of a trusted one",
          .files = {{"pubconf/kdcinfo.LAB.EXAMPLE.TEST", "127.0.0.4\n"},
+                   {"pubconf/kdcinfo.AMER.LAB.EXAMPLE.TEST", "127.0.0.6\n"},
                    {"pubconf/kpasswdinfo.LAB.EXAMPLE.TEST", "127.0.0.4\n"}},
-         .joined = {"LAB.EXAMPLE.TEST"}},
+         .sssdContacted = {"AMER.LAB.EXAMPLE.TEST", "LAB.EXAMPLE.TEST"}},
         {.name = "winbind join, with Debian's template krb5.conf",
          .files = {{"smb.conf", kWinbindSmbConf}, {"krb5.conf", kDebianTemplateKrb5Conf}},
          .joined = {"CORP.EXAMPLE.TEST"},
@@ -179,12 +182,15 @@ TEST(JoinedDomains, RealFilesGiveTheJoinsEvidenceInItsOrder) {
         ::setenv("KRB5_CONFIG", (dir.path() / "krb5.conf").c_str(), 1);
         ::setenv("KRB5_KTNAME", ("FILE:" + keytab.string()).c_str(), 1);
         const auto in = [&](const char* name) { return (dir.path() / name).string(); };
+        const KerberosContext kerberos = MakeKerberosContext();
         EXPECT_EQ(JoinedDomains({.sssdConf = in("sssd.conf"),
                                  .sssdSnippets = in("conf.d"),
                                  .sssdPublic = in("pubconf"),
-                                 .smbConf = in("smb.conf")}),
+                                 .smbConf = in("smb.conf")},
+                                kerberos.get()),
                   c.joined);
-        EXPECT_EQ(KerberosDefaultRealm(), c.realm);
+        EXPECT_EQ(SssdKdcinfoRealms(in("pubconf")), c.sssdContacted);
+        EXPECT_EQ(KerberosDefaultRealm(kerberos.get()), c.realm);
         ::unsetenv("KRB5_CONFIG");
         ::unsetenv("KRB5_KTNAME");
     }
@@ -264,8 +270,9 @@ TEST(JoinedDomains, HostileFilesCostOnlyTheirOwnEvidence) {
                                                     (dir.path() / "conf.d").string())) {
                 found += domain + ",";
             }
-            found += ";" + KerberosDefaultRealm().value_or("") + ";";
-            for (const auto& realm : HostKeytabRealms()) {
+            const KerberosContext kerberos = MakeKerberosContext();
+            found += ";" + KerberosDefaultRealm(kerberos.get()).value_or("") + ";";
+            for (const auto& realm : HostKeytabRealms(kerberos.get())) {
                 found += realm + ",";
             }
             return found + std::to_string(SambaAdsRealm((dir.path() / "smb.conf").string()).size());
