@@ -13,7 +13,9 @@
 #include <functional>
 #include <krb5.h>
 #include <memory>
+#include <optional>
 #include <sstream>
+#include <sys/stat.h>
 #include <utility>
 
 // libini_config's header declares C functions without saying so.
@@ -78,6 +80,30 @@ std::vector<std::string> FileNamesIn(const std::string& folder,
     return names;
 }
 
+// A file of sssd's, read within the walk's budget: its bytes when it is a regular file that ends
+// within the cap; nothing otherwise, as sssd takes nothing from a file it cannot read whole.
+std::optional<std::string> WholeFile(const std::string& path, ReadBudget& budget) {
+    if (!budget.TakeFile()) {
+        return std::nullopt;
+    }
+    LocalFile file = ReadLocalFile(path);
+    if (file.state != LocalFile::State::Whole || !budget.TakeBytes(file.bytes.size())) {
+        return std::nullopt;
+    }
+    return std::move(file.bytes);
+}
+
+// Whether sssd merges a snippet: root owns it, and no one else may read or write it (mode 0600
+// or 0400).
+bool SnippetTrusted(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || status.st_uid != 0) {
+        return false;
+    }
+    const auto mode = status.st_mode & 07777;
+    return mode == 0600 || mode == 0400;
+}
+
 // A value as a keyword: trimmed and in lower case, as sssd compares "true" or "ad".
 std::string KeywordOf(ini_cfgobj* config, const std::string& section, const char* name) {
     return AsciiLowerCase(Trimmed(Value(config, section, name)));
@@ -86,24 +112,42 @@ std::string KeywordOf(ini_cfgobj* config, const std::string& section, const char
 } // namespace
 
 std::vector<std::string> SssdAdDomains(const std::string& file, const std::string& snippets) {
-    Config config = Parsed(ReadLocalFile(file).bytes, INI_STOP_ON_ANY);
+    ReadBudget budget;
+    const auto main = WholeFile(file, budget);
+    Config config = main ? Parsed(*main, INI_STOP_ON_ANY) : nullptr;
     if (!config) {
         return {};
     }
     // The snippets that sssd merges in, in the order of their names: conf.d's *.conf files that
-    // do not start with a dot.
+    // do not start with a dot, that root alone may read. sssd stops on one it cannot read or
+    // parse, and so does this reading.
     const auto snippet = [](const std::string& name) {
         return !name.starts_with('.') && name.size() > 5 && name.ends_with(".conf");
     };
     for (const std::string& name : FileNamesIn(snippets, snippet)) {
-        ini_cfgobj* merged = nullptr;
-        const Config part = Parsed(ReadLocalFile(snippets + "/" + name).bytes, INI_STOP_ON_NONE);
-        if (part &&
-            ini_config_merge(config.get(), part.get(), INI_MS_MERGE | INI_MV2S_OVERWRITE,
-                             &merged) == 0 &&
-            merged != nullptr) {
-            config.reset(merged);
+        const std::string path = snippets + "/" + name;
+        if (!SnippetTrusted(path)) {
+            if (!budget.TakeFile()) {
+                return {};
+            }
+            continue;
         }
+        const auto bytes = WholeFile(path, budget);
+        if (!bytes) {
+            return {};
+        }
+        if (Trimmed(*bytes).empty()) {
+            continue;
+        }
+        const Config part = Parsed(*bytes, INI_STOP_ON_ANY);
+        ini_cfgobj* merged = nullptr;
+        if (!part ||
+            ini_config_merge(config.get(), part.get(), INI_MS_MERGE | INI_MV2S_OVERWRITE,
+                             &merged) != 0 ||
+            merged == nullptr) {
+            return {};
+        }
+        config.reset(merged);
     }
     // The domains sssd serves, as sssd 2.x has them: those listed in [sssd] domains, in order,
     // then every other [domain/NAME] with enabled = true; enabled = false turns a listed one off.

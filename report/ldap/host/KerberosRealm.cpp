@@ -34,45 +34,50 @@ bool ReadFromIncludeDir(const std::string& name) {
            });
 }
 
-bool ProfileFileSafe(const std::string& path, int depth);
+bool ProfileFileSafe(const std::string& path, int depth, ReadBudget& budget);
 
-bool IncludeDirSafe(const std::string& path, int depth) {
+bool IncludeDirSafe(const std::string& path, int depth, ReadBudget& budget) {
     DIR* dir = ::opendir(path.c_str()); // O_DIRECTORY: never waits on what is not a folder
     if (dir == nullptr) {
         return true; // libkrb5 finds nothing there either
     }
     std::vector<std::string> names;
+    bool withinBudget = true;
     while (const dirent* entry = ::readdir(dir)) {
         if (ReadFromIncludeDir(entry->d_name)) {
             names.emplace_back(entry->d_name);
+            if (names.size() > ReadBudget::kFiles) {
+                withinBudget = false; // past the budget whatever the files hold
+                break;
+            }
         }
     }
     ::closedir(dir);
-    return std::all_of(names.begin(), names.end(), [&](const std::string& name) {
-        return ProfileFileSafe(path + "/" + name, depth + 1);
-    });
+    return withinBudget && std::all_of(names.begin(), names.end(), [&](const std::string& name) {
+               return ProfileFileSafe(path + "/" + name, depth + 1, budget);
+           });
 }
 
 // Whether libkrb5 may read this file: absent, or a regular file within the cap whose includes are
-// safe too. libkrb5 takes "include" and "includedir" at the very start of a line.
-bool ProfileFileSafe(const std::string& path, int depth) {
-    if (depth > kMaxIncludeDepth) {
-        return false;
-    }
-    // Looked at first without keeping a byte, so that an endless file costs no memory.
-    const LocalFile looked = ReadLocalFile(path, kLocalFileCap, false);
-    if (!looked.SafeToHandOver()) {
+// safe too, the whole walk within its budget. libkrb5 takes "include" and "includedir" at the
+// very start of a line.
+bool ProfileFileSafe(const std::string& path, int depth, ReadBudget& budget) {
+    if (depth > kMaxIncludeDepth || !budget.TakeFile()) {
         return false;
     }
     const LocalFile file = ReadLocalFile(path);
+    if (!file.SafeToHandOver() || !budget.TakeBytes(file.bytes.size())) {
+        return false;
+    }
     std::istringstream lines(file.bytes);
     for (std::string line; std::getline(lines, line);) {
         for (const std::string directive : {"include", "includedir"}) {
             if (line.size() > directive.size() && line.starts_with(directive) &&
                 std::isspace(static_cast<unsigned char>(line[directive.size()])) != 0) {
                 const std::string target = Trimmed(line.substr(directive.size()));
-                const bool safe = directive == "include" ? ProfileFileSafe(target, depth + 1)
-                                                         : IncludeDirSafe(target, depth);
+                const bool safe = directive == "include"
+                                      ? ProfileFileSafe(target, depth + 1, budget)
+                                      : IncludeDirSafe(target, depth, budget);
                 if (!safe) {
                     return false;
                 }
@@ -89,8 +94,9 @@ bool ConfigurationSafe() {
         return false;
     }
     bool safe = true;
+    ReadBudget budget;
     for (char** file = files; safe && *file != nullptr; ++file) {
-        safe = ProfileFileSafe(*file, 0);
+        safe = ProfileFileSafe(*file, 0, budget);
     }
     krb5_free_config_files(files);
     return safe;

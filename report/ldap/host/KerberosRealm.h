@@ -15,8 +15,9 @@ using KerberosContext = std::unique_ptr<_krb5_context, KerberosContextFreer>;
 
 // A libkrb5 context on Kerberos's configuration as libkrb5 finds it (KRB5_CONFIG, else its
 // default files, with their include and includedir lines), when every file that libkrb5 would
-// open for it is a regular file that ends within kLocalFileCap: libkrb5 reads them with no bound
-// of its own, and a FIFO or an endless file there would hold the click. Otherwise a context on no
+// open for it is a regular file that ends within kLocalFileCap, and all of them within one
+// ReadBudget: libkrb5 reads them with no bound of its own. This check is a fast path; what bounds
+// the click is that the host's evidence is gathered off its thread. Otherwise a context on no
 // configuration at all, so that KRB5_KTNAME and libkrb5's own defaults still count. Null when
 // libkrb5 cannot make one.
 KerberosContext MakeKerberosContext();

@@ -24,6 +24,27 @@ struct LocalFile {
 // With keep false, the file is only looked at and measured: its bytes are not kept.
 LocalFile ReadLocalFile(const std::string& path, std::size_t cap = kLocalFileCap, bool keep = true);
 
+// What one walk of a configuration's files may read in all (Kerberos's includes, sssd's
+// snippets): a configuration that takes more counts as unreadable, so that a folder of 100,000
+// files or includes that fan out cost a click little.
+class ReadBudget {
+public:
+    // Counts one more file; false once the walk is past its budget of files.
+    bool TakeFile() { return ++files_ <= kFiles; }
+    // Counts a file's bytes; false once the walk is past its budget of bytes.
+    bool TakeBytes(std::size_t size) {
+        bytes_ += size;
+        return bytes_ <= kBytes;
+    }
+
+    static constexpr std::size_t kFiles = 256;
+    static constexpr std::size_t kBytes = std::size_t{4} << 20;
+
+private:
+    std::size_t files_ = 0;
+    std::size_t bytes_ = 0;
+};
+
 // The text of a configuration file, up to the cap, when it is a regular file; empty when it is
 // absent, unreadable or anything else.
 std::string RegularFileText(const std::string& path);

@@ -5,6 +5,7 @@
 #include "report/ldap/host/KerberosRealm.h"
 #include "report/ldap/host/LocalFile.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace quindral {
 namespace {
@@ -94,11 +96,30 @@ std::string InFolder(std::string text, const testing::TempDirectory& dir) {
     return text;
 }
 
+// Files enough to take a walk past its budget of files: NAME0 to NAME<count - 1>, each holding
+// the text.
+std::map<std::string, std::string> ManyFiles(const std::string& name, int count,
+                                             const std::string& text) {
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < count; ++i) {
+        files[name + std::to_string(i) + ".conf"] = text;
+    }
+    return files;
+}
+
+std::map<std::string, std::string> With(std::map<std::string, std::string> files,
+                                        const std::map<std::string, std::string>& more) {
+    files.insert(more.begin(), more.end());
+    return files;
+}
+
 // One host's files: what a join (or a leave) left, the join's evidence that comes of them in its
-// order, and Kerberos's default realm.
+// order, and Kerberos's default realm. sssd's snippets are root's alone (0600), as sssd merges
+// only such, but for those named in loose (0644).
 struct HostCase {
     const char* name;
     std::map<std::string, std::string> files; // sssd.conf, conf.d/*.conf, smb.conf, krb5.conf, ...
+    std::vector<std::string> loose = {};
     const char* keytabPrincipal = nullptr;
     std::vector<std::string> joined = {};
     std::optional<std::string> realm = std::nullopt;
@@ -106,6 +127,9 @@ struct HostCase {
 };
 
 TEST(JoinedDomains, RealFilesGiveTheJoinsEvidenceInItsOrder) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "sssd merges only the snippets that root owns (run as root, as CI does)";
+    }
     const HostCase cases[] = {
         {.name = "realm join through sssd",
          .files = {{"sssd.conf", kRealmdSssdConf}, {"krb5.conf", kRealmdKrb5Conf}},
@@ -127,6 +151,22 @@ TEST(JoinedDomains, RealFilesGiveTheJoinsEvidenceInItsOrder) {
          .files = {{"sssd.conf", "[sssd]\nservices = nss\n[domain/en.test]\nid_provider = ad\n"
                                  "enabled = True\n[domain/idle.test]\nid_provider = ad\n"}},
          .joined = {"en.test"}},
+        {.name = "sssd snippet that others may read, which sssd passes over",
+         .files = {{"sssd.conf", kRealmdSssdConf},
+                   {"conf.d/20-loose.conf", "[sssd]\ndomains = other.test\n"
+                                            "[domain/other.test]\nid_provider = ad\n"}},
+         .loose = {"conf.d/20-loose.conf"},
+         .joined = {"lab.example.test"}},
+        {.name = "sssd snippet that does not parse, on which sssd stops",
+         .files = {{"sssd.conf", kRealmdSssdConf}, {"conf.d/30-broken.conf", "[sssd\n"}}},
+        {.name = "sssd.conf longer than the cap, which sssd cannot read whole",
+         .files = {{"sssd.conf", kRealmdSssdConf + std::string(kLocalFileCap, '#')}}},
+        {.name = "more sssd snippets than a walk may read",
+         .files = With(ManyFiles("conf.d/", ReadBudget::kFiles, "[nss]\n"),
+                       {{"sssd.conf", kRealmdSssdConf}})},
+        {.name = "krb5.conf's includedir with more files than a walk may read",
+         .files = With(ManyFiles("k5.d/", ReadBudget::kFiles, "# nothing\n"),
+                       {{"krb5.conf", std::string("includedir @DIR@/k5.d\n") + kRealmdKrb5Conf}})},
         {.name = "sssd domain listed but disabled",
          .files = {{"sssd.conf", "[sssd]\ndomains = off.test, on.test\n[domain/off.test]\n"
                                  "id_provider = ad\nenabled = false\n"
@@ -172,7 +212,14 @@ TEST(JoinedDomains, RealFilesGiveTheJoinsEvidenceInItsOrder) {
         std::filesystem::create_directories(dir.path() / "conf.d");
         std::filesystem::create_directories(dir.path() / "pubconf");
         for (const auto& [name, text] : c.files) {
-            std::ofstream(dir.path() / name) << InFolder(text, dir);
+            const auto path = dir.path() / name;
+            std::filesystem::create_directories(path.parent_path());
+            std::ofstream(path) << InFolder(text, dir);
+            if (name.starts_with("conf.d/") &&
+                std::find(c.loose.begin(), c.loose.end(), name) == c.loose.end()) {
+                std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                                       std::filesystem::perms::owner_write);
+            }
         }
         const auto keytab = dir.path() / "krb5.keytab";
         if (c.keytabPrincipal != nullptr) {
