@@ -1,9 +1,13 @@
 #include "report/ldap/host/HostName.h"
 
+#include "report/ldap/host/LocalFile.h"
 #include "report/ldap/plumbing/AsyncResolver.h"
+#include "report/ldap/plumbing/Text.h"
 
 #include <climits>
+#include <cstdlib>
 #include <resolv.h>
+#include <sstream>
 #include <unistd.h>
 
 namespace quindral {
@@ -20,6 +24,27 @@ std::optional<std::string> DomainPart(const std::string& hostName) {
     return domain.empty() ? std::nullopt : std::optional(domain);
 }
 
+std::string AliasedName(const std::string& name) {
+    const char* file = std::getenv("HOSTALIASES");
+    if (file == nullptr || name.empty() || name.find('.') != std::string::npos) {
+        return name;
+    }
+    const LocalFile aliases = ReadLocalFile(file);
+    if (aliases.state != LocalFile::State::Whole) {
+        return name;
+    }
+    std::istringstream lines(aliases.bytes);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string alias;
+        std::string target;
+        if (words >> alias >> target && SameName(alias, name)) {
+            return target;
+        }
+    }
+    return name;
+}
+
 std::optional<std::string> HostNameDomain(Clock::time_point deadline) {
     char host[HOST_NAME_MAX + 1] = {};
     if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
@@ -29,7 +54,7 @@ std::optional<std::string> HostNameDomain(Clock::time_point deadline) {
     if (name.find('.') == std::string::npos) {
         AsyncResolver resolver;
         bool answered = false;
-        resolver.LookupCanonicalName(name, [&](std::optional<std::string> canonical) {
+        resolver.LookupCanonicalName(AliasedName(name), [&](std::optional<std::string> canonical) {
             answered = true;
             if (canonical) {
                 name = std::move(*canonical);

@@ -16,6 +16,13 @@ std::optional<std::string> DomainPart(const std::string& hostName);
 // looked up first (the hosts file, then DNS) until the deadline at most.
 std::optional<std::string> HostNameDomain(Clock::time_point deadline);
 
+// The name that the system's resolver looks up for this one: for a name without a dot, the name
+// that the file HOSTALIASES names gives it (lines of an alias and the name it stands for, the
+// alias without regard to case), as glibc and c-ares read it; any other name as it stands. The
+// file is read here, without waiting and up to kLocalFileCap, so that a FIFO or an endless file
+// there gives no alias rather than holding the lookup; the resolver itself is told to read none.
+std::string AliasedName(const std::string& name);
+
 // The resolver's search list, as resolv.conf (or LOCALDOMAIN) sets it; its domain when it has none.
 std::vector<std::string> ResolverSearchList();
 

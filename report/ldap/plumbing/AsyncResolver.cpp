@@ -113,7 +113,10 @@ ares_channeldata* AsyncResolver::Channel(Name kind) {
         return nullptr;
     }
     ares_options options{};
-    int mask = ARES_OPT_SOCK_STATE_CB;
+    // HOSTALIASES is never opened by c-ares (which would block on a FIFO there, or spin on an
+    // endless file): callers hand it names already aliased (see AliasedName).
+    options.flags = ARES_FLAG_NOALIASES;
+    int mask = ARES_OPT_SOCK_STATE_CB | ARES_OPT_FLAGS;
     options.sock_state_cb = [](void* data, ares_socket_t fd, int readable, int writable) {
         SocketState(data, fd, readable, writable);
     };
@@ -125,8 +128,8 @@ ares_channeldata* AsyncResolver::Channel(Name kind) {
         // list for none given (and derives one from the host name) but honours NOSEARCH.
         options.domains = nullptr;
         options.ndomains = 0;
-        options.flags = ARES_FLAG_NOSEARCH;
-        mask |= ARES_OPT_DOMAINS | ARES_OPT_FLAGS;
+        options.flags |= ARES_FLAG_NOSEARCH;
+        mask |= ARES_OPT_DOMAINS;
     }
     if (ares_init_options(&channels_[which], &options, mask) != ARES_SUCCESS) {
         channels_[which] = nullptr;

@@ -17,7 +17,8 @@ namespace quindral {
 // A DNS resolver that never blocks: queries are started, a poll loop waits on the resolver's
 // sockets (with the caller's own), and answers arrive through callbacks on the loop's thread. It
 // reads the system's resolver configuration (resolv.conf's nameservers, search list and options,
-// the hosts file for names, in the order nsswitch.conf gives). Once its destructor has begun no
+// the hosts file for names, in the order nsswitch.conf gives), but never HOSTALIASES: names come
+// to it with their aliases applied. Once its destructor has begun no
 // callback runs any more, whatever c-ares reports for the queries it cancels; no thread or socket
 // outlives it.
 class AsyncResolver final : public PollParty {

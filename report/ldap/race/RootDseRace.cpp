@@ -1,6 +1,7 @@
 #include "report/ldap/race/RootDseRace.h"
 
 #include "report/ldap/activedirectory/DnsDiscovery.h"
+#include "report/ldap/host/HostName.h"
 
 #include <algorithm>
 #include <utility>
@@ -102,8 +103,10 @@ void RootDseRace::LookUpAddresses(std::size_t server) {
     const ServerCandidate& candidate = schedule_->Candidate(server);
     const auto kind =
         candidate.absolute ? AsyncResolver::Name::Absolute : AsyncResolver::Name::AsConfigured;
+    // No resolver applies HOSTALIASES to an absolute name.
+    const std::string name = candidate.absolute ? candidate.host : AliasedName(candidate.host);
     for (const int family : kAddressFamilies) {
-        Resolver().LookupAddresses(candidate.host, candidate.port, family, kind,
+        Resolver().LookupAddresses(name, candidate.port, family, kind,
                                    [this, server](std::vector<sockaddr_storage> addresses) {
                                        schedule_->AddressesAnswered(server, addresses);
                                    });

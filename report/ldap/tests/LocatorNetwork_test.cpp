@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sys/stat.h>
@@ -510,6 +511,39 @@ INSTANTIATE_TEST_SUITE_P(
                                           .krb5Conf = "include @FIFO@\n" + kRealm,
                                           .fifoName = "fifo "}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// HOSTALIASES, which glibc and c-ares honour for a name without a dot: an alias file gives the name
+// that getent finds in the same test host (the alias's name in DNS); a FIFO there, or an endless
+// file, gives no alias and never holds the click (each would block c-ares' own reading of it, or
+// spin it, for ever).
+TEST(HostAliasesTest, AliasAsTheSystemFindsItAndNoHostileFileHoldsTheClick) {
+    QUINDRAL_NEED_PRIVATE_NETWORK();
+    TestHost host("ws1.quindral.test", kResolvConf, "127.0.0.1 localhost\n127.0.0.10 dc1\n");
+    DnsmasqServer dns(HostRecord("dc1.quindral.test", "127.0.0.10"));
+    SlapdServer dc1({"127.0.0.10", {389}, "ad-ldap.ldif"});
+    TempDirectory dir;
+    const std::string file = (dir.path() / "aliases").string();
+    const std::string fifo = (dir.path() / "fifo").string();
+    std::ofstream(file) << "other somewhere.test\ndcAlias dc1.quindral.test\n";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(
+        std::system(
+            ("HOSTALIASES=" + file + " getent ahosts dcalias | grep -q '^127.0.0.10 '").c_str()),
+        0);
+    const struct {
+        std::string aliases;
+        const char* uri;
+    } kRows[] = {{file, "ldap://dcalias"}, {fifo, "ldap://dc1"}, {"/dev/zero", "ldap://dc1"}};
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.aliases);
+        const auto start = Clock::now();
+        const std::string report = Probe("HOSTALIASES=" + row.aliases + " LDAPURI=" + row.uri +
+                                             " LDAPNETWORK_TIMEOUT=1 LDAPTIMEOUT=1 timeout 20",
+                                         "LDAP");
+        EXPECT_EQ(report, kAdLdapReport);
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
+    }
+}
 
 // libldap's first use, in a process of its own, looks up the host's own short name under each of
 // three search entries at each of three nameservers that never answer.
