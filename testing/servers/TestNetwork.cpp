@@ -112,6 +112,8 @@ TestHost::TestHost(const std::string& hostName, const std::string& resolvConf,
     }
     BindOver(dir_.path() / "resolv.conf", "/etc/resolv.conf");
     BindOver(dir_.path() / "hosts", "/etc/hosts");
+    HostsSources("files dns");
+    BindOver(dir_.path() / "nsswitch.conf", "/etc/nsswitch.conf");
     if (std::filesystem::exists("/etc/ldap/ldap.conf")) {
         BindOver(dir_.path() / "empty", "/etc/ldap/ldap.conf");
     }
@@ -137,6 +139,12 @@ TestHost::~TestHost() {
     ::umount2("/etc/ldap/ldap.conf", MNT_DETACH);
     ::umount2("/etc/hosts", MNT_DETACH);
     ::umount2("/etc/resolv.conf", MNT_DETACH);
+    ::umount2("/etc/nsswitch.conf", MNT_DETACH);
+}
+
+void TestHost::HostsSources(const std::string& services) {
+    std::ofstream(dir_.path() / "nsswitch.conf")
+        << "passwd: files\ngroup: files\nhosts: " << services << "\n";
 }
 
 DnsmasqServer::DnsmasqServer(const std::string& records) {

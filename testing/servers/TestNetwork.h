@@ -17,8 +17,9 @@ bool EnterPrivateNetwork();
 bool InPrivateNetwork();
 
 // The client host as one test sees it, inside the private network: its host name, the
-// resolv.conf and hosts files, its Kerberos configuration (none unless given: KRB5_CONFIG names a
-// file of its own) and no OpenLDAP client configuration. Put back when it goes.
+// resolv.conf and hosts files, an nsswitch.conf whose hosts line is "files dns" unless a test sets
+// another, its Kerberos configuration (none unless given: KRB5_CONFIG names a file of its own) and
+// no OpenLDAP client configuration. Put back when it goes.
 class TestHost {
 public:
     TestHost(const std::string& hostName, const std::string& resolvConf,
@@ -27,6 +28,9 @@ public:
     ~TestHost();
     TestHost(const TestHost&) = delete;
     TestHost& operator=(const TestHost&) = delete;
+
+    // The services of nsswitch.conf's hosts line, as in "files [NOTFOUND=return] dns".
+    void HostsSources(const std::string& services);
 
 private:
     TempDirectory dir_;

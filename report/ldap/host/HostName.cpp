@@ -45,6 +45,64 @@ std::string AliasedName(const std::string& name) {
     return name;
 }
 
+namespace {
+
+// The letters of the sources a `hosts:` line's services lead to, as glibc walks them.
+std::string LookupOrderOf(const std::string& services) {
+    std::string order;
+    std::istringstream words(services);
+    std::string source;
+    for (std::string word; words >> word;) {
+        if (!word.starts_with('[')) {
+            source = AsciiLowerCase(word);
+            if (source == "files" || source == "dns") {
+                order += source == "files" ? 'f' : 'b';
+            }
+            continue;
+        }
+        // An action list, perhaps spread over several words: [STATUS=ACTION ...], with !STATUS
+        // meaning every status but that one.
+        std::string actions = word;
+        while (actions.find(']') == std::string::npos && words >> word) {
+            actions += " " + word;
+        }
+        bool notFoundReturns = false;
+        for (const std::string& item : SplitList(actions.substr(1, actions.find(']') - 1), " ")) {
+            const auto equals = item.find('=');
+            if (equals == std::string::npos) {
+                continue;
+            }
+            const bool negated = item.starts_with('!');
+            const std::string status =
+                AsciiLowerCase(item.substr(negated ? 1 : 0, equals - (negated ? 1 : 0)));
+            const bool returns = AsciiLowerCase(item.substr(equals + 1)) == "return";
+            if ((status == "notfound") != negated) {
+                notFoundReturns = returns;
+            }
+        }
+        const bool asked = source == "files" || source == "dns";
+        if (asked && notFoundReturns) {
+            break;
+        }
+    }
+    return order;
+}
+
+} // namespace
+
+std::string HostsLookupOrder(const std::string& nsswitchConf) {
+    const LocalFile file = ReadLocalFile(nsswitchConf);
+    std::istringstream lines(file.state == LocalFile::State::Whole ? file.bytes : std::string());
+    for (std::string line; std::getline(lines, line);) {
+        line = line.substr(0, line.find('#'));
+        const std::string trimmed = Trimmed(line);
+        if (AsciiLowerCase(trimmed).starts_with("hosts:")) {
+            return LookupOrderOf(trimmed.substr(6));
+        }
+    }
+    return LookupOrderOf("dns [!UNAVAIL=return] files");
+}
+
 std::optional<std::string> HostNameDomain(Clock::time_point deadline) {
     char host[HOST_NAME_MAX + 1] = {};
     if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
@@ -52,7 +110,7 @@ std::optional<std::string> HostNameDomain(Clock::time_point deadline) {
     }
     std::string name(host);
     if (name.find('.') == std::string::npos) {
-        AsyncResolver resolver;
+        AsyncResolver resolver(HostsLookupOrder());
         bool answered = false;
         resolver.LookupCanonicalName(AliasedName(name), [&](std::optional<std::string> canonical) {
             answered = true;

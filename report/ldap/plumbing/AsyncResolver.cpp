@@ -72,7 +72,7 @@ template <typename Result> struct AsyncResolver::Call {
     }
 };
 
-AsyncResolver::AsyncResolver() = default;
+AsyncResolver::AsyncResolver(std::optional<std::string> lookups) : lookups_(std::move(lookups)) {}
 
 void AsyncResolver::SocketState(void* interests, int fd, int readable, int writable) {
     auto& watched = *static_cast<std::vector<Interest>*>(interests);
@@ -122,6 +122,10 @@ ares_channeldata* AsyncResolver::Channel(Name kind) {
     };
     options.sock_state_cb_data = &interests_[which];
     SystemTimeouts(options, mask);
+    if (lookups_ && !lookups_->empty()) {
+        options.lookups = lookups_->data();
+        mask |= ARES_OPT_LOOKUPS;
+    }
     if (kind == Name::Absolute) {
         // No search list, and no domain derived from the host's own name. c-ares 1.18's address
         // lookup ignores NOSEARCH but takes an empty list of domains for none; 1.34 takes that
@@ -181,7 +185,7 @@ void AsyncResolver::LookupAddresses(const std::string& host, std::uint16_t port,
                                     Name kind,
                                     std::function<void(std::vector<sockaddr_storage>)> done) {
     ares_channeldata* channel = Channel(kind);
-    if (channel == nullptr) {
+    if (channel == nullptr || (lookups_ && lookups_->empty())) {
         done({});
         return;
     }
@@ -216,7 +220,7 @@ void AsyncResolver::LookupAddresses(const std::string& host, std::uint16_t port,
 void AsyncResolver::LookupCanonicalName(const std::string& host,
                                         std::function<void(std::optional<std::string>)> done) {
     ares_channeldata* channel = Channel(Name::AsConfigured);
-    if (channel == nullptr) {
+    if (channel == nullptr || (lookups_ && lookups_->empty())) {
         done(std::nullopt);
         return;
     }

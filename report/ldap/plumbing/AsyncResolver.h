@@ -23,7 +23,10 @@ namespace quindral {
 // outlives it.
 class AsyncResolver final : public PollParty {
 public:
-    AsyncResolver();
+    // Host names are looked up in the sources given, in order, by c-ares' letters ('f' the hosts
+    // file, 'b' DNS; none: no name is found), where they are given; else as c-ares reads
+    // nsswitch.conf.
+    explicit AsyncResolver(std::optional<std::string> lookups = std::nullopt);
     ~AsyncResolver();
     AsyncResolver(const AsyncResolver&) = delete;
     AsyncResolver& operator=(const AsyncResolver&) = delete;
@@ -74,6 +77,7 @@ private:
     // name is handed to the second as it stands, dot taken off.
     ares_channeldata* channels_[2] = {nullptr, nullptr};
     bool made_[2] = {false, false};
+    std::optional<std::string> lookups_;
     std::vector<Interest> interests_[2];
     int pending_ = 0;
     bool closing_ = false;

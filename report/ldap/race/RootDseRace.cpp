@@ -36,7 +36,7 @@ RaceResult RootDseRace::Run(std::vector<ServerCandidate> servers) {
 
 AsyncResolver& RootDseRace::Resolver() {
     if (!resolver_) {
-        resolver_ = std::make_unique<AsyncResolver>();
+        resolver_ = std::make_unique<AsyncResolver>(HostsLookupOrder());
     }
     return *resolver_;
 }

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -542,6 +543,54 @@ TEST(HostAliasesTest, AliasAsTheSystemFindsItAndNoHostileFileHoldsTheClick) {
                                          "LDAP");
         EXPECT_EQ(report, kAdLdapReport);
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
+    }
+}
+
+// nsswitch.conf's hosts line as glibc applies it, beside getent in the same test host: the hosts
+// file sends both.quindral.test to dc1 (127.0.0.10) and DNS to dc2 (127.0.0.11); fileonly and
+// dnsonly stand in one source each.
+TEST(NsswitchTest, NamesFoundWhereGetentFindsThem) {
+    QUINDRAL_NEED_PRIVATE_NETWORK();
+    TestHost host("ws1.quindral.test", kResolvConf,
+                  "127.0.0.1 localhost\n127.0.0.10 both.quindral.test fileonly.quindral.test\n");
+    DnsmasqServer dns(HostRecord("both.quindral.test", "127.0.0.11") +
+                      HostRecord("dnsonly.quindral.test", "127.0.0.10"));
+    const SlapdServer servers[] = {SlapdServer({"127.0.0.10", {389}, "ad-ldap.ldif"}),
+                                   SlapdServer({"127.0.0.11", {389}, "ad-ldap-siteb.ldif"})};
+    const struct {
+        const char* services;
+        const char* name;
+        const char* address; // where getent finds it; none: not found
+    } kRows[] = {
+        {"files [NOTFOUND=return] dns", "dnsonly.quindral.test", nullptr},
+        {"files [NOTFOUND=return] dns", "both.quindral.test", "127.0.0.10"},
+        {"dns [!UNAVAIL=return] files", "fileonly.quindral.test", nullptr},
+        {"dns [!UNAVAIL=return] files", "both.quindral.test", "127.0.0.11"},
+        {"db files dns", "both.quindral.test", "127.0.0.10"},
+        {"mdns4_minimal myhostname", "both.quindral.test", nullptr},
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(std::string(row.services) + ": " + row.name);
+        host.HostsSources(row.services);
+        const std::string getent = std::string("getent ahosts ") + row.name;
+        FILE* pipe = ::popen(getent.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char first[64] = {};
+        const bool found = std::fscanf(pipe, "%63s", first) == 1;
+        ::pclose(pipe);
+        ASSERT_EQ(found ? std::string(first) : "none", row.address ? row.address : "none");
+        const std::string report = Probe(std::string("LDAPURI=ldap://") + row.name +
+                                             " LDAPNETWORK_TIMEOUT=1 LDAPTIMEOUT=1",
+                                         "LDAP");
+        const char* expected = row.address == nullptr ? nullptr
+                               : std::string(row.address) == "127.0.0.10"
+                                   ? "  dnsHostName: dc1.quindral.test\r\n"
+                                   : "  dnsHostName: dc2.quindral.test\r\n";
+        if (expected == nullptr) {
+            EXPECT_EQ(report, kFailedBindReport);
+        } else {
+            EXPECT_NE(report.find(expected), std::string::npos) << report;
+        }
     }
 }
 
