@@ -3,7 +3,6 @@
 
 #include "report/ldap/host/JoinedDomains.h"
 
-#include "report/ldap/host/KerberosRealm.h"
 #include "report/ldap/host/LocalFile.h"
 #include "report/ldap/plumbing/Text.h"
 

@@ -24,9 +24,10 @@ HostFiles SystemHostFiles();
 // their names), parsed with libini_config as sssd 2.x parses them, from bytes read without waiting:
 // only snippets that root owns with mode 0600 or 0400; a file that does not end within
 // kLocalFileCap, a snippet that does not parse, or files past one ReadBudget leave no
-// configuration at all, as sssd then has none. The domains sssd 2.x serves: the [sssd] section's domains in order, then
-// each other [domain/NAME] with enabled = true, less those with enabled = false; of them, those
-// with id_provider = ad, each as its ad_domain, else as its section's name.
+// configuration at all, as sssd then has none. The domains sssd 2.x serves: the [sssd] section's
+// domains in order, then each other [domain/NAME] with enabled = true, less those with
+// enabled = false; of them, those with id_provider = ad, each as its ad_domain, else as its
+// section's name.
 std::vector<std::string> SssdAdDomains(const std::string& file, const std::string& snippets);
 
 // The realms a running sssd has contacted, from the names of the kdcinfo.<REALM> files it keeps
