@@ -1,5 +1,6 @@
 #include "report/ldap/host/HostName.h"
 
+#include "report/ldap/host/HostsFile.h"
 #include "report/ldap/host/LocalFile.h"
 #include "report/ldap/plumbing/AsyncResolver.h"
 #include "report/ldap/plumbing/Text.h"
@@ -110,9 +111,10 @@ std::optional<std::string> HostNameDomain(Clock::time_point deadline) {
     }
     std::string name(host);
     if (name.find('.') == std::string::npos) {
-        AsyncResolver resolver(HostsLookupOrder());
+        AsyncResolver resolver{std::string(kDnsOnly)};
+        SystemNames names(resolver, HostsLookupOrder());
         bool answered = false;
-        resolver.LookupCanonicalName(AliasedName(name), [&](std::optional<std::string> canonical) {
+        names.LookupCanonicalName(AliasedName(name), [&](std::optional<std::string> canonical) {
             answered = true;
             if (canonical) {
                 name = std::move(*canonical);

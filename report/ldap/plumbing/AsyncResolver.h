@@ -14,6 +14,9 @@ struct ares_channeldata;
 
 namespace quindral {
 
+// The lookups of a resolver that asks DNS alone, where another part reads the hosts file.
+inline constexpr const char* kDnsOnly = "b";
+
 // A DNS resolver that never blocks: queries are started, a poll loop waits on the resolver's
 // sockets (with the caller's own), and answers arrive through callbacks on the loop's thread. It
 // reads the system's resolver configuration (resolv.conf's nameservers, search list and options,

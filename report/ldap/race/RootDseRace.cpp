@@ -36,9 +36,15 @@ RaceResult RootDseRace::Run(std::vector<ServerCandidate> servers) {
 
 AsyncResolver& RootDseRace::Resolver() {
     if (!resolver_) {
-        resolver_ = std::make_unique<AsyncResolver>(HostsLookupOrder());
+        resolver_ = std::make_unique<AsyncResolver>(std::string(kDnsOnly));
+        names_ = std::make_unique<SystemNames>(*resolver_, HostsLookupOrder());
     }
     return *resolver_;
+}
+
+SystemNames& RootDseRace::Names() {
+    Resolver();
+    return *names_;
 }
 
 void RootDseRace::Watch(std::vector<PollWatch>& watches, Clock::time_point& wake,
@@ -106,10 +112,10 @@ void RootDseRace::LookUpAddresses(std::size_t server) {
     // No resolver applies HOSTALIASES to an absolute name.
     const std::string name = candidate.absolute ? candidate.host : AliasedName(candidate.host);
     for (const int family : kAddressFamilies) {
-        Resolver().LookupAddresses(name, candidate.port, family, kind,
-                                   [this, server](std::vector<sockaddr_storage> addresses) {
-                                       schedule_->AddressesAnswered(server, addresses);
-                                   });
+        Names().LookupAddresses(name, candidate.port, family, kind,
+                                [this, server](std::vector<sockaddr_storage> addresses) {
+                                    schedule_->AddressesAnswered(server, addresses);
+                                });
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "report/ldap/host/HostsFile.h"
 #include "report/ldap/libldap/LdapConfiguration.h"
 #include "report/ldap/libldap/RootDseTry.h"
 #include "report/ldap/plumbing/AsyncResolver.h"
@@ -49,6 +50,7 @@ private:
     void LookUpSite(const std::vector<std::string>& names) override;
 
     AsyncResolver& Resolver();
+    SystemNames& Names();
     void Close();
 
     ServerTimeouts timeouts_;
@@ -56,6 +58,7 @@ private:
     std::optional<PingPlan> pingPlan_;
     std::unique_ptr<RaceSchedule> schedule_;
     std::unique_ptr<AsyncResolver> resolver_;
+    std::unique_ptr<SystemNames> names_; // over resolver_, which answers for DNS
     std::vector<Running<RootDseTry>> tries_;
     std::vector<Running<PingExchange>> pings_;
 };

@@ -546,6 +546,30 @@ TEST(HostAliasesTest, AliasAsTheSystemFindsItAndNoHostileFileHoldsTheClick) {
     }
 }
 
+// A hosts file of 20 MB (700,000 names) beside thirty SRV targets: it is read once, or not at all
+// when it is too large to index, never again for each target's lookups, so the click still ends
+// by its deadline (1 s + 1 s) with dc1's report.
+TEST(HugeHostsFileTest, ClickEndsByItsDeadline) {
+    QUINDRAL_NEED_PRIVATE_NETWORK();
+    std::string hosts = "127.0.0.1 localhost\n";
+    for (int i = 0; hosts.size() < (std::size_t{20} << 20); ++i) {
+        hosts += "10." + std::to_string(i % 250) + "." + std::to_string(i / 250 % 250) +
+                 ".1 filler" + std::to_string(i) + ".quindral.test\n";
+    }
+    TestHost host("ws1.quindral.test", kResolvConf, hosts);
+    std::string targets;
+    for (int i = 0; i < 30; ++i) {
+        targets += SrvHost("_ldap._tcp.dc._msdcs.quindral.test",
+                           "t" + std::to_string(i) + ".quindral.test", 389, 10);
+    }
+    DnsmasqServer dns(kHosts + kDomainControllers + targets);
+    SlapdServer dc1({"127.0.0.10", {389}, "ad-ldap.ldif"});
+    const auto start = Clock::now();
+    const std::string report = Probe("LDAPNETWORK_TIMEOUT=1 LDAPTIMEOUT=1 timeout 60", "LDAP");
+    EXPECT_EQ(report, kAdLdapReport);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
+}
+
 // nsswitch.conf's hosts line as glibc applies it, beside getent in the same test host: the hosts
 // file sends both.quindral.test to dc1 (127.0.0.10) and DNS to dc2 (127.0.0.11); fileonly and
 // dnsonly stand in one source each.
