@@ -3,38 +3,14 @@
 #include "report/ldap/activedirectory/ActiveDirectoryRecords.h"
 #include "report/ldap/activedirectory/ClientDomains.h"
 #include "report/ldap/activedirectory/DnsDiscovery.h"
-#include "report/ldap/host/HostName.h"
-#include "report/ldap/host/JoinedDomains.h"
-#include "report/ldap/host/KerberosRealm.h"
 #include "report/ldap/libldap/LdapConfiguration.h"
 #include "report/ldap/libldap/LibldapFirstUse.h"
-#include "report/ldap/plumbing/Errand.h"
 #include "report/ldap/plumbing/Text.h"
 #include "report/ldap/race/RootDseRace.h"
 
 namespace quindral {
 
 namespace {
-
-// What this host reports of the domains it belongs to, each read as its own software reads it:
-// the domains of its join, the realms sssd has contacted, its own name's domain (looked up by the
-// deadline when it is a bare name), the resolver's search list and Kerberos's default realm, in
-// the order of the locator's rule. One libkrb5 context serves the keytab and the realm.
-std::vector<std::string> HostDomains(Clock::time_point deadline) {
-    const HostFiles files = SystemHostFiles();
-    const KerberosContext kerberos = MakeKerberosContext();
-    return DomainsToSearch(JoinedDomains(files, kerberos.get()),
-                           SssdKdcinfoRealms(files.sssdPublic), HostNameDomain(deadline),
-                           ResolverSearchList(), KerberosDefaultRealm(kerberos.get()));
-}
-
-// The same, gathered where nothing it may block on can hold the click: libkrb5, libini_config and
-// the resolver open files of others (a FIFO, an endless file, a lease) with no bound of their own.
-// Not there by the deadline, the host's evidence counts as none.
-std::vector<std::string> ClientDomains(Clock::time_point deadline) {
-    static Errand<std::vector<std::string>> gathering(HostDomains);
-    return gathering.ResultBy(deadline).value_or(std::vector<std::string>{});
-}
 
 RaceResult Race(std::vector<ServerCandidate> servers, const ServerTimeouts& timeouts,
                 Clock::time_point deadline, std::optional<PingPlan> pingPlan = std::nullopt) {

@@ -146,8 +146,8 @@ void LogFile::Write(std::string_view prefix, std::string_view utf8Text) {
     if (static_cast<size_t>(written) == line.size()) {
         return;
     }
-    // The disk took part of the line. Take it back, unless someone has appended after it since.
-    const int writeError = errno == 0 ? ENOSPC : errno;
+    // The disk took part of the line (a short write sets no errno: the disk took no more). Take it
+    // back, unless someone has appended after it since.
     const off_t end = ::lseek(fd_, 0, SEEK_CUR);
     struct stat status {};
     if (end >= written && ::fstat(fd_, &status) == 0 && status.st_size == end) {
@@ -155,7 +155,7 @@ void LogFile::Write(std::string_view prefix, std::string_view utf8Text) {
             // Nothing more can be done for the line; the write's own error is what counts.
         }
     }
-    throw std::system_error(writeError, std::generic_category(), "short write to log file");
+    throw std::system_error(ENOSPC, std::generic_category(), "short write to log file");
 }
 
 void LogFile::Close() {

@@ -74,4 +74,8 @@ std::optional<std::string> DnsNameOfNamingContext(std::string_view distinguished
     return name.empty() ? std::nullopt : std::optional(name);
 }
 
+bool IsRealmOfADomain(std::string_view realm) {
+    return IsDnsName(realm) && realm.find('_') == std::string_view::npos;
+}
+
 } // namespace quindral

@@ -28,6 +28,10 @@ bool IsSiteLabel(std::string_view site);
 // bytes each, at most 253 bytes in all, with no trailing dot.
 bool IsDnsName(std::string_view name);
 
+// Whether a Kerberos realm names a DNS domain: a DNS name, as above, without an underscore (an AD
+// domain's realm is its DNS name in capitals, and a domain's name has no underscore).
+bool IsRealmOfADomain(std::string_view realm);
+
 // The DNS name of a naming context made of domain components ("DC=a,DC=b" is "a.b"); nothing when
 // it has none.
 std::optional<std::string> DnsNameOfNamingContext(std::string_view distinguishedName);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "report/ldap/plumbing/Clock.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,8 +27,9 @@ std::vector<std::string> DomainsToSearch(const std::vector<std::string>& joined,
                                          const std::vector<std::string>& searchList,
                                          const std::optional<std::string>& realm);
 
-// Whether a realm is one that packaged template krb5.conf files carry (Debian's ATHENA.MIT.EDU,
-// EXAMPLE.COM and the like): left there by an installer, never a domain that was joined.
-bool IsTemplateRealm(const std::string& realm);
+// The domains to search for this host, by the rule above, from what its own files and name say:
+// gathered off the caller's thread (see ClientDomains.cpp), none when that is not done by the
+// deadline.
+std::vector<std::string> ClientDomains(Clock::time_point deadline);
 
 } // namespace quindral

@@ -1,6 +1,5 @@
 #include "report/ldap/activedirectory/DnsDiscovery.h"
 
-#include "report/ldap/plumbing/Text.h"
 
 #include <algorithm>
 #include <memory>

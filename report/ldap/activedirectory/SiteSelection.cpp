@@ -10,7 +10,7 @@ namespace quindral {
 bool IsUsableReply(const NetlogonReply& reply, const PingPlan& plan) {
     const bool catalog = plan.provider == Provider::GlobalCatalog;
     if (catalog ? (reply.flags & kDsGcFlag) == 0
-                : AsciiLowerCase(reply.dnsDomainName) != AsciiLowerCase(plan.domain)) {
+                : !SameName(reply.dnsDomainName, plan.domain)) {
         return false;
     }
     return !(catalog || plan.replyIsEnough) || IsDnsName(reply.dnsForestName);

@@ -13,6 +13,10 @@
 
 namespace quindral {
 
+namespace {
+
+// The DNS domain of a host name: what follows its first dot, without a trailing dot. Nothing for a
+// name with no domain part.
 std::optional<std::string> DomainPart(const std::string& hostName) {
     const auto dot = hostName.find('.');
     if (dot == std::string::npos || dot + 1 >= hostName.size()) {
@@ -24,6 +28,8 @@ std::optional<std::string> DomainPart(const std::string& hostName) {
     }
     return domain.empty() ? std::nullopt : std::optional(domain);
 }
+
+} // namespace
 
 std::string AliasedName(const std::string& name) {
     const char* file = std::getenv("HOSTALIASES");

@@ -1,7 +1,6 @@
 #include "report/ldap/libldap/LdapConfiguration.h"
 
 #include "report/ldap/host/LocalFile.h"
-#include "report/ldap/libldap/ServerCandidate.h"
 #include "report/ldap/plumbing/Text.h"
 
 #include <algorithm>
