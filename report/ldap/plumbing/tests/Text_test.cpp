@@ -1,6 +1,9 @@
 #include "report/ldap/plumbing/Text.h"
 
 #include <gtest/gtest.h>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace quindral {
 namespace {
@@ -20,6 +23,36 @@ TEST(ValidUtf8, KeepsValidTextAndReplacesEveryBrokenSequence) {
     EXPECT_EQ(ValidUtf8("\xE6\x9D"
                         "x"),
               replacement + replacement + "x");
+}
+
+TEST(TextHelpers, TrimSplitAndCompareNames) {
+    const std::pair<std::string, std::string> trims[] = {
+        {"  a b \t\r\n", "a b"}, {"\t\n", ""}, {"", ""}, {"x", "x"}};
+    for (const auto& [text, trimmed] : trims) {
+        EXPECT_EQ(Trimmed(text), trimmed) << text;
+    }
+    const struct {
+        std::string list;
+        std::string separators;
+        std::vector<std::string> items;
+    } splits[] = {{" a, b ,,c ", ",", {"a", "b", "c"}},
+                  {"files  dns\t", " ", {"files", "dns"}},
+                  {"a;b,c", ",;", {"a", "b", "c"}},
+                  {" , ", ",", {}}};
+    for (const auto& row : splits) {
+        EXPECT_EQ(SplitList(row.list, row.separators), row.items) << row.list;
+    }
+    const struct {
+        std::string a;
+        std::string b;
+        bool same;
+    } names[] = {{"DC1.Quindral.TEST", "dc1.quindral.test", true},
+                 {"dc1", "dc1.", false},
+                 {"\xC3\x9C", "\xC3\xBC", false}, // ASCII case only
+                 {"", "", true}};
+    for (const auto& row : names) {
+        EXPECT_EQ(SameName(row.a, row.b), row.same) << row.a << " " << row.b;
+    }
 }
 
 } // namespace
