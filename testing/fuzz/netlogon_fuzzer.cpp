@@ -29,16 +29,15 @@ std::size_t UnescapedLength(const std::string& name) {
     return length;
 }
 
+// What holds of any decoded reply: its names fit in a DNS name, and a site to look up can go
+// into one as a label.
 void CheckReply(const quindral::NetlogonReply& reply) {
-    Require(reply.opcode == 23 || reply.opcode == 25);
     for (const std::string* name : {&reply.dnsForestName, &reply.dnsDomainName, &reply.dnsHostName,
                                     &reply.dcSiteName, &reply.clientSiteName}) {
         Require(UnescapedLength(*name) <= 253);
     }
     if (const auto site = quindral::SiteToLookUp(reply)) {
         Require(quindral::IsSiteLabel(*site));
-        Require(site->find('.') == std::string::npos && site->size() <= 63);
-        Require((reply.flags & quindral::kDsClosestFlag) == 0);
     }
 }
 
