@@ -129,13 +129,8 @@ std::optional<RootDseEntry> LocateThroughDns(Provider provider, const ServerTime
 
 std::optional<RootDseEntry> LocateRootDse(Provider provider) {
     const auto start = Clock::now();
-    // Until libldap has read its configuration, the timeouts it sets are known only from the same
-    // files and variables, read here; once it has, they are libldap's, and nothing is read.
-    if (!AwaitLibldapFirstUse(start)) {
-        const auto expected = TimeoutsBeforeFirstUse();
-        if (!AwaitLibldapFirstUse(start + expected.connect + expected.search)) {
-            return std::nullopt;
-        }
+    if (!AwaitLibldapFirstUseForClick(start)) {
+        return std::nullopt;
     }
     const auto configured = ConfiguredUriList();
     const auto timeouts = EffectiveTimeouts();

@@ -63,6 +63,8 @@ Config Parsed(std::string bytes, uint32_t errorLevel) {
 }
 
 // The names of a folder's regular files that pass the test, in order; none when it cannot be read.
+// Regular files only, as sssd merges only those; Kerberos's includedir is listed otherwise (see
+// KerberosRealm.cpp), since libkrb5 opens whatever stands under a name it takes.
 std::vector<std::string> FileNamesIn(const std::string& folder,
                                      const std::function<bool(const std::string&)>& wanted) {
     std::vector<std::string> names;
@@ -270,7 +272,7 @@ bool KeytabSafe(const std::string& name) {
         }
     }
     const bool file = path != name || name.find(':') == std::string::npos || name.front() == '/';
-    return !file || ReadLocalFile(path, kLocalFileCap, false).SafeToHandOver();
+    return !file || LookAtLocalFile(path).SafeToHandOver();
 }
 
 } // namespace

@@ -36,6 +36,8 @@ bool ReadFromIncludeDir(const std::string& name) {
 
 bool ProfileFileSafe(const std::string& path, int depth, ReadBudget& budget);
 
+// Every name that libkrb5 would open, whatever stands there (a FIFO too): unlike sssd's folder
+// (FileNamesIn in JoinedDomains.cpp), nothing is passed over for not being a regular file.
 bool IncludeDirSafe(const std::string& path, int depth, ReadBudget& budget) {
     DIR* dir = ::opendir(path.c_str()); // O_DIRECTORY: never waits on what is not a folder
     if (dir == nullptr) {

@@ -8,7 +8,9 @@
 
 namespace quindral {
 
-LocalFile ReadLocalFile(const std::string& path, std::size_t cap, bool keep) {
+namespace {
+
+LocalFile Read(const std::string& path, std::size_t cap, bool keep) {
     LocalFile file;
     // O_NONBLOCK: a FIFO never holds the open; the descriptor's type decides what is read.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -55,6 +57,16 @@ LocalFile ReadLocalFile(const std::string& path, std::size_t cap, bool keep) {
     }
     ::close(fd);
     return file;
+}
+
+} // namespace
+
+LocalFile ReadLocalFile(const std::string& path, std::size_t cap) {
+    return Read(path, cap, true);
+}
+
+LocalFile LookAtLocalFile(const std::string& path, std::size_t cap) {
+    return Read(path, cap, false);
 }
 
 std::string RegularFileText(const std::string& path) {

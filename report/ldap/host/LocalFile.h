@@ -21,8 +21,10 @@ struct LocalFile {
     // it then finds nothing, or a regular file that ends within the cap.
     bool SafeToHandOver() const { return state == State::None || state == State::Whole; }
 };
-// With keep false, the file is only looked at and measured: its bytes are not kept.
-LocalFile ReadLocalFile(const std::string& path, std::size_t cap = kLocalFileCap, bool keep = true);
+LocalFile ReadLocalFile(const std::string& path, std::size_t cap = kLocalFileCap);
+// The same, the file only looked at and measured: its bytes are not kept, so that an endless file
+// costs no memory.
+LocalFile LookAtLocalFile(const std::string& path, std::size_t cap = kLocalFileCap);
 
 // What one walk of a configuration's files may read in all (Kerberos's includes, sssd's
 // snippets): a configuration that takes more counts as unreadable, so that a folder of 100,000

@@ -1,5 +1,6 @@
 #include "report/ldap/libldap/LibldapFirstUse.h"
 
+#include "report/ldap/libldap/LdapConfiguration.h"
 #include "report/ldap/plumbing/Errand.h"
 
 #include <condition_variable>
@@ -88,6 +89,14 @@ bool AwaitLibldapFirstUse(Clock::time_point deadline) {
     FirstUse& state = State();
     std::unique_lock<std::mutex> lock(state.mutex);
     return state.changed.wait_until(lock, deadline, [&] { return state.complete; });
+}
+
+bool AwaitLibldapFirstUseForClick(Clock::time_point clickStart) {
+    if (AwaitLibldapFirstUse(clickStart)) {
+        return true;
+    }
+    const auto expected = TimeoutsBeforeFirstUse();
+    return AwaitLibldapFirstUse(clickStart + expected.connect + expected.search);
 }
 
 } // namespace quindral

@@ -14,4 +14,9 @@ void StartLibldapFirstUse();
 // is complete; nothing of libldap may be used before.
 bool AwaitLibldapFirstUse(Clock::time_point deadline);
 
+// Waits for libldap's first use within the bound of a click that started then: the configured
+// NETWORK_TIMEOUT + TIMEOUT, known before libldap has read its configuration only from the same
+// files and variables, which are read here only while it is still at work.
+bool AwaitLibldapFirstUseForClick(Clock::time_point clickStart);
+
 } // namespace quindral
