@@ -33,7 +33,7 @@ RaceSchedule::RaceSchedule(std::function<Clock::time_point()> clock, RaceStarts&
         order_.push_back(servers_.Add(std::move(candidate)));
     }
     if (plan_) {
-        pingOrder_ = order_;
+        pings_.emplace(order_, startedAt_);
     }
 }
 
@@ -109,7 +109,10 @@ void RaceSchedule::Turn() {
         }
     }
     StartLookups();
-    StartPings(now);
+    // The servers of the batches due so far are pinged, each as soon as it has an address.
+    if (pings_ && !decidedAt_ && !pings_->StartDue(servers_, starts_, now)) {
+        descriptorsAt_ = now;
+    }
     StartTries(now);
 }
 
@@ -144,65 +147,8 @@ void RaceSchedule::StartLookups() {
     }
 }
 
-std::size_t RaceSchedule::PingBatchesDue(Clock::time_point now) const {
-    return 1 + static_cast<std::size_t>((now - startedAt_) / kPingBatchInterval);
-}
-
-// The servers of the batches due so far are pinged, each as soon as it has an address. A server
-// still waiting for its address, or one that can no longer answer (every ping of it gone, or no
-// address at all), leaves its place in the batch to the next one.
-void RaceSchedule::StartPings(Clock::time_point now) {
-    if (!plan_ || decidedAt_) {
-        return;
-    }
-    const std::size_t allowed = kPingBatch * PingBatchesDue(now);
-    std::size_t placed = 0;
-    for (std::size_t index : pingOrder_) {
-        RaceServer& server = servers_[index];
-        if (!server.MayAnswerPing() || (server.pingsUnderWay == 0 && !server.HasAddressToPing())) {
-            continue;
-        }
-        if (placed++ == allowed) {
-            break;
-        }
-        PingAddressesOf(index, now);
-        if (descriptorsAt_ == now) {
-            return;
-        }
-    }
-}
-
-// Pings the first address of each family that the server has, each address once in the race, and
-// kMaxPings in all: a name with hundreds of addresses costs a socket or two.
-void RaceSchedule::PingAddressesOf(std::size_t index, Clock::time_point now) {
-    RaceServer& server = servers_[index];
-    while (server.HasAddressToPing() && pingsStarted_ < kMaxPings) {
-        const sockaddr_storage& address = server.addresses[server.nextPing];
-        const auto before = server.addresses.begin() + static_cast<std::ptrdiff_t>(server.nextPing);
-        const bool familyPinged = std::any_of(server.addresses.begin(), before, [&](const auto& a) {
-            return a.ss_family == address.ss_family;
-        });
-        if (familyPinged || Among(pinged_, address)) {
-            ++server.nextPing;
-            continue;
-        }
-        const StartOutcome outcome = starts_.Ping(index, address);
-        if (outcome == StartOutcome::NoDescriptor) {
-            descriptorsAt_ = now;
-            return;
-        }
-        ++server.nextPing;
-        pinged_.push_back(address);
-        if (outcome == StartOutcome::Started) {
-            ++server.pingsUnderWay;
-            ++pingsStarted_;
-        }
-    }
-}
-
 bool RaceSchedule::AnyPingMayBeAnswered() const {
-    return std::any_of(pingOrder_.begin(), pingOrder_.end(),
-                       [this](std::size_t i) { return servers_[i].MayAnswerPing(); });
+    return pings_ && pings_->MayAnyAnswer(servers_);
 }
 
 // Connections wait for the pings: until a reply has decided their order (and the site's servers
@@ -300,7 +246,7 @@ Clock::time_point RaceSchedule::WakeAt() const {
     until(nextTryAt_);
     if (plan_ && !decidedAt_) {
         until(startedAt_ + kStagger);
-        until(startedAt_ + PingBatchesDue(now) * kPingBatchInterval);
+        until(pings_->NextBatchAt(now));
     }
     if (connecting_ && triesStarted_ == 0) {
         until(startedAt_ + kStagger);

@@ -1,11 +1,10 @@
 #pragma once
 
-#include "report/ldap/activedirectory/LdapPing.h"
 #include "report/ldap/activedirectory/SiteSelection.h"
-#include "report/ldap/libldap/RootDseSearch.h"
 #include "report/ldap/plumbing/DnsSrv.h"
-#include "report/ldap/plumbing/PollLoop.h"
+#include "report/ldap/race/PingRound.h"
 #include "report/ldap/race/RaceServers.h"
+#include "report/ldap/race/RaceStarts.h"
 
 #include <chrono>
 #include <functional>
@@ -14,39 +13,6 @@
 #include <vector>
 
 namespace quindral {
-
-// Pings go out in batches: this many servers at once, the next batch after kPingBatchInterval
-// while no usable reply has come.
-inline constexpr std::size_t kPingBatch = 5;
-inline constexpr std::chrono::milliseconds kPingBatchInterval{100};
-// Pings go to the first address of each family of a server, and to this many addresses in all.
-inline constexpr std::size_t kMaxPings = 64;
-
-// What came of starting a ping or a try: under way, failed at once, or not started for want of a
-// descriptor (to be started again when one may be free; the server has not failed).
-enum class StartOutcome { Started, Failed, NoDescriptor };
-
-struct RaceResult {
-    std::optional<RootDseEntry> entry;  // the winner's root entry
-    std::optional<NetlogonReply> reply; // the ping reply that decided, if one did
-};
-
-// What the schedule starts. Whoever carries it out reports back what came of it, through the
-// schedule's outcome calls; the schedule never starts anything from inside those.
-class RaceStarts {
-public:
-    // Both address families of the server's host.
-    virtual void LookUpAddresses(std::size_t server) = 0;
-    virtual StartOutcome Ping(std::size_t server, const sockaddr_storage& address) = 0;
-    virtual StartOutcome Try(std::size_t server, const sockaddr_storage& address) = 0;
-    // Every ping still under way is given up.
-    virtual void StopPings() = 0;
-    // The SRV names of the client's site, best first; the first with records settles it.
-    virtual void LookUpSite(const std::vector<std::string>& names) = 0;
-
-protected:
-    ~RaceStarts() = default;
-};
 
 // When a race for a root entry asks what of which server, the way a domain controller locator asks
 // them: the schedule alone, with no socket, asking the time of the clock it is handed.
@@ -100,10 +66,7 @@ private:
     void PingEnded(std::size_t server);
     void Decide(NetlogonReply reply, Clock::time_point now);
     void StartLookups();
-    void StartPings(Clock::time_point now);
     void StartTries(Clock::time_point now);
-    std::size_t PingBatchesDue(Clock::time_point now) const;
-    void PingAddressesOf(std::size_t index, Clock::time_point now);
     bool AwaitingFirstChoice(Clock::time_point now) const;
     bool MayConnect(Clock::time_point now) const;
     bool AnyPingMayBeAnswered() const;
@@ -115,26 +78,24 @@ private:
     Clock::time_point deadline_;
     std::optional<PingPlan> plan_;
     RaceServers servers_;
-    std::vector<std::size_t> pingOrder_; // the servers as given; site servers are not pinged
-    std::vector<std::size_t> order_;     // the order of connection
-    std::vector<std::size_t> answered_;  // servers that answered a usable ping, in that order
-    std::vector<std::size_t> unfit_;     // servers that answered, but cannot serve
+    std::optional<PingRound> pings_;    // of the servers as given; site servers are not pinged
+    std::vector<std::size_t> order_;    // the order of connection
+    std::vector<std::size_t> answered_; // servers that answered a usable ping, in that order
+    std::vector<std::size_t> unfit_;    // servers that answered, but cannot serve
     std::vector<std::size_t> siteServers_;
     std::optional<NetlogonReply> pendingDecision_; // the first usable reply since the last turn
     int triesUnderWay_ = 0;
     int triesStarted_ = 0;
-    std::size_t pingsStarted_ = 0;
     // Where a try went: the address and port, and the name its certificate was checked against.
     struct Endpoint {
         sockaddr_storage address;
         std::string tlsName;
     };
     std::vector<Endpoint> tried_;                  // every endpoint tried, once each
-    std::vector<sockaddr_storage> pinged_;         // every address pinged, once each
     std::vector<sockaddr_storage> unfitAddresses_; // of DCs whose replies did not count, port 0
     bool connecting_ = false;                      // connections have begun
     SiteLookup siteLookup_ = SiteLookup::None;
-    Clock::time_point startedAt_; // the first pings are due, and the batches counted from here
+    Clock::time_point startedAt_; // the first pings are due, and the first choice awaited from here
     Clock::time_point nextTryAt_;
     std::optional<Clock::time_point> descriptorsAt_; // a start found no descriptor
     std::optional<Clock::time_point> decidedAt_;
