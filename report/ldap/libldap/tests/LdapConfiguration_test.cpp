@@ -78,15 +78,5 @@ TEST(TimeoutsBeforeFirstUse, FilesAndVariablesInLibldapsOrder) {
     }
 }
 
-// A configuration file that is a FIFO nobody writes is not waited on.
-TEST(TimeoutsBeforeFirstUse, FifoIsNotRead) {
-    testing::TempDirectory dir;
-    const auto fifo = dir.path() / "ldap.conf";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const auto timeouts =
-        TimeoutsBeforeFirstUse([](const char*) -> const char* { return nullptr; }, fifo.string());
-    EXPECT_EQ(timeouts.connect, kDefaultTimeouts.connect);
-}
-
 } // namespace
 } // namespace quindral
