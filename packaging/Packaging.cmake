@@ -1,14 +1,14 @@
 # How the program ships. On Linux a Debian package, built from debian/ as Debian builds its own
 # (tools/build-package); what it holds is what this build installs, the manual page among it. On
-# Windows a zip from the Windows build (cpack -G ZIP). Both are version 1.00, as the program's
-# version record says.
+# Windows a zip from the Windows build (cpack -G ZIP). Both have the program's version
+# (window/ProgramIdentity.h).
 include(GNUInstallDirs)
 if(NOT WIN32)
     install(FILES ${CMAKE_CURRENT_LIST_DIR}/quindral.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     return()
 endif()
 
-set(CPACK_PACKAGE_VERSION 1.00)
+set(CPACK_PACKAGE_VERSION ${QUINDRAL_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Quindral developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "show the root entry (rootDSE) of a directory server")
 set(CPACK_STRIP_FILES ON)

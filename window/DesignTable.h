@@ -1,5 +1,7 @@
 #pragma once
 
+#include "window/ProgramIdentity.h"
+
 #include <array>
 #include <optional>
 #include <string_view>
@@ -9,7 +11,7 @@ namespace quindral {
 // The main window as designed, in twips (1/1440 inch; 15 twips are one pixel at 96 dots per
 // inch). Each platform builds its controls from this table.
 
-inline constexpr std::string_view kCaption = "Orvane";
+inline constexpr std::string_view kCaption = QUINDRAL_PRODUCT_NAME;
 inline constexpr float kClientWidthTwips = 7485;
 inline constexpr float kClientHeightTwips = 3960;
 

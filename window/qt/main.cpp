@@ -5,6 +5,7 @@
 #include "frmQuindral.h"
 #include "report/ldap/LdapDirectory.h"
 #include "trace/LogFile.h"
+#include "window/ProgramIdentity.h"
 
 #include <QApplication>
 #include <csignal>
@@ -16,10 +17,11 @@ int main(int argc, char** argv) {
     quindral::WindowSystemStart start;
     QApplication app(argc, argv);
     start.Reached();
-    QApplication::setApplicationName(QStringLiteral("Quindral"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Orvane"));
+    QApplication::setApplicationName(QStringLiteral(QUINDRAL_INTERNAL_NAME));
+    QApplication::setApplicationDisplayName(QStringLiteral(QUINDRAL_PRODUCT_NAME));
+    QApplication::setApplicationVersion(QStringLiteral(QUINDRAL_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/quindral.png")));
-    QApplication::setDesktopFileName(QStringLiteral("quindral"));
+    QApplication::setDesktopFileName(QStringLiteral(QUINDRAL_COMMAND));
 
     quindral::LdapDirectory directory;
     std::filesystem::path logFile;
