@@ -47,7 +47,7 @@ void TraceSingleValue(const DirectoryObject* reader, std::string_view attributeN
                       TraceSink& trace) {
     RunStep([&] {
         const std::string text = ToText(Read(reader, attributeName));
-        trace.LogTrace("  " + Label(attributeName) + text, false);
+        trace.LogTrace("  " + Label(attributeName) + text, kOneLine);
     });
 }
 
@@ -56,7 +56,7 @@ void TraceSingleValue(const DirectoryObject* reader, std::string_view attributeN
 void TraceListing(const DirectoryValue& holder, std::string_view attributeName, TraceSink& trace) {
     const std::string label = Label(attributeName);
     if (holder.IsList()) {
-        RunStep([&] { trace.LogTrace("  " + label, false); });
+        RunStep([&] { trace.LogTrace("  " + label, kOneLine); });
         // The walk runs from index 0 to the upper bound. An index below the list's lower bound
         // holds no element and gives no line, so the walk starts where the elements do.
         const std::int64_t last = holder.UpperBound();
@@ -67,13 +67,13 @@ void TraceListing(const DirectoryValue& holder, std::string_view attributeName, 
                 if (element == nullptr) {
                     throw std::out_of_range("no element at index");
                 }
-                trace.LogTrace("    " + ToText(*element), false);
+                trace.LogTrace("    " + ToText(*element), kOneLine);
             });
         }
     } else if (holder.IsText()) {
-        RunStep([&] { trace.LogTrace("  " + label + ToText(holder), false); });
+        RunStep([&] { trace.LogTrace("  " + label + ToText(holder), kOneLine); });
     } else {
-        RunStep([&] { trace.LogTrace("  " + label + "<null>", false); });
+        RunStep([&] { trace.LogTrace("  " + label + "<null>", kOneLine); });
     }
 }
 
@@ -85,7 +85,7 @@ void FetchAttributes(std::string_view providerPrefix, Directory& directory,
     std::shared_ptr<DirectoryObject> reader;
     DirectoryValue holder = DirectoryValue::Empty();
 
-    RunStep([&] { trace.LogTrace("", true); });
+    RunStep([&] { trace.LogTrace("", kStartRun); });
     RunStep([&] { object = directory.Bind(std::string(providerPrefix) + "://rootDSE"); });
     RunStep([&] {
         if (object == nullptr) {
@@ -95,7 +95,7 @@ void FetchAttributes(std::string_view providerPrefix, Directory& directory,
         if (!path) {
             throw std::runtime_error("no path");
         }
-        trace.LogTrace("Contacting " + *path, false);
+        trace.LogTrace("Contacting " + *path, kOneLine);
     });
     RunStep([&] { reader = object; });
 

@@ -9,6 +9,10 @@ namespace quindral {
 
 inline constexpr std::string_view kRunSeparator = "********************";
 
+// LogTrace's newRun, named where it is called.
+inline constexpr bool kStartRun = true;
+inline constexpr bool kOneLine = false;
+
 // The program's one output path: every report line is shown in the result pane and appended to
 // the log file, and a new run empties the pane and writes the run separator to the log file.
 // The sink keeps no state between calls: the file is opened and closed within each call, so every
