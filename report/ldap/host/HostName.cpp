@@ -117,7 +117,7 @@ std::optional<std::string> HostNameDomain(Clock::time_point deadline) {
     }
     std::string name(host);
     if (name.find('.') == std::string::npos) {
-        AsyncResolver resolver{std::string(kDnsOnly)};
+        AsyncResolver resolver;
         SystemNames names(resolver, HostsLookupOrder());
         bool answered = false;
         names.LookupCanonicalName(AliasedName(name), [&](std::optional<std::string> canonical) {

@@ -40,7 +40,7 @@ private:
 };
 
 // Host names looked up in the sources the system asks, in the order HostsLookupOrder gives: the
-// hosts file (read once, see HostsFile) and DNS (the resolver given, which then reads no hosts
+// hosts file (read once, see HostsFile) and DNS (the resolver given, which reads no hosts
 // file of its own). A numeric address needs no source. Answers come through the callbacks, as
 // the resolver's do, on its loop's thread.
 class SystemNames {

@@ -28,8 +28,7 @@ void SystemTimeouts(ares_options& options, int& mask) {
 }
 
 // The name an address lookup found the host under, as gethostbyname's h_name gives it: the name
-// the answer came for (the search list applied), followed along its aliases (CNAME records, or
-// the hosts file's line) to their end.
+// the answer came for (the search list applied), followed along its CNAME records to their end.
 std::optional<std::string> CanonicalName(const ares_addrinfo& found) {
     if (found.name == nullptr || *found.name == '\0') {
         return std::nullopt;
@@ -72,7 +71,7 @@ template <typename Result> struct AsyncResolver::Call {
     }
 };
 
-AsyncResolver::AsyncResolver(std::optional<std::string> lookups) : lookups_(std::move(lookups)) {}
+AsyncResolver::AsyncResolver() = default;
 
 void AsyncResolver::SocketState(void* interests, int fd, int readable, int writable) {
     auto& watched = *static_cast<std::vector<Interest>*>(interests);
@@ -113,19 +112,16 @@ ares_channeldata* AsyncResolver::Channel(Name kind) {
         return nullptr;
     }
     ares_options options{};
-    // HOSTALIASES is never opened by c-ares (which would block on a FIFO there, or spin on an
-    // endless file): callers hand it names already aliased (see AliasedName).
+    // DNS alone, and no HOSTALIASES: c-ares opens neither the hosts file nor the aliases file.
+    static char dnsOnly[] = "b";
+    options.lookups = dnsOnly;
     options.flags = ARES_FLAG_NOALIASES;
-    int mask = ARES_OPT_SOCK_STATE_CB | ARES_OPT_FLAGS;
+    int mask = ARES_OPT_SOCK_STATE_CB | ARES_OPT_FLAGS | ARES_OPT_LOOKUPS;
     options.sock_state_cb = [](void* data, ares_socket_t fd, int readable, int writable) {
         SocketState(data, fd, readable, writable);
     };
     options.sock_state_cb_data = &interests_[which];
     SystemTimeouts(options, mask);
-    if (lookups_ && !lookups_->empty()) {
-        options.lookups = lookups_->data();
-        mask |= ARES_OPT_LOOKUPS;
-    }
     if (kind == Name::Absolute) {
         // No search list, and no domain derived from the host's own name. c-ares 1.18's address
         // lookup ignores NOSEARCH but takes an empty list of domains for none; 1.34 takes that
@@ -185,7 +181,7 @@ void AsyncResolver::LookupAddresses(const std::string& host, std::uint16_t port,
                                     Name kind,
                                     std::function<void(std::vector<sockaddr_storage>)> done) {
     ares_channeldata* channel = Channel(kind);
-    if (channel == nullptr || (lookups_ && lookups_->empty())) {
+    if (channel == nullptr) {
         done({});
         return;
     }
@@ -220,7 +216,7 @@ void AsyncResolver::LookupAddresses(const std::string& host, std::uint16_t port,
 void AsyncResolver::LookupCanonicalName(const std::string& host,
                                         std::function<void(std::optional<std::string>)> done) {
     ares_channeldata* channel = Channel(Name::AsConfigured);
-    if (channel == nullptr || (lookups_ && lookups_->empty())) {
+    if (channel == nullptr) {
         done(std::nullopt);
         return;
     }

@@ -14,22 +14,16 @@ struct ares_channeldata;
 
 namespace quindral {
 
-// The lookups of a resolver that asks DNS alone, where another part reads the hosts file.
-inline constexpr const char* kDnsOnly = "b";
-
 // A DNS resolver that never blocks: queries are started, a poll loop waits on the resolver's
 // sockets (with the caller's own), and answers arrive through callbacks on the loop's thread. It
-// reads the system's resolver configuration (resolv.conf's nameservers, search list and options,
-// the hosts file for names, in the order nsswitch.conf gives), but never HOSTALIASES: names come
-// to it with their aliases applied. Once its destructor has begun no
-// callback runs any more, whatever c-ares reports for the queries it cancels; no thread or socket
-// outlives it.
+// asks DNS alone, as resolv.conf configures it (nameservers, search list, options): the hosts
+// file, nsswitch.conf's order and HOSTALIASES are read by the program without waiting (see
+// host/HostsFile.h and host/HostName.h), never by c-ares, which would block or spin on a FIFO or
+// an endless file there. Once its destructor has begun no callback runs any more, whatever c-ares
+// reports for the queries it cancels; no thread or socket outlives it.
 class AsyncResolver final : public PollParty {
 public:
-    // Host names are looked up in the sources given, in order, by c-ares' letters ('f' the hosts
-    // file, 'b' DNS; none: no name is found), where they are given; else as c-ares reads
-    // nsswitch.conf.
-    explicit AsyncResolver(std::optional<std::string> lookups = std::nullopt);
+    AsyncResolver();
     ~AsyncResolver();
     AsyncResolver(const AsyncResolver&) = delete;
     AsyncResolver& operator=(const AsyncResolver&) = delete;
@@ -39,7 +33,7 @@ public:
 
     // How a host name is looked up: as the system's resolver does (the search list applies to a
     // relative name), or as the absolute name that an SRV record's target is, never under the
-    // search list. Either way the hosts file comes first, where the system puts it.
+    // search list.
     enum class Name { AsConfigured, Absolute };
 
     // The addresses of one family (AF_INET or AF_INET6) of a host, in the order to try them; none
@@ -47,7 +41,7 @@ public:
     void LookupAddresses(const std::string& host, std::uint16_t port, int family, Name kind,
                          std::function<void(std::vector<sockaddr_storage>)> done);
 
-    // The host's fully qualified name as the hosts file or DNS give it; nothing on any failure.
+    // The host's fully qualified name as DNS gives it; nothing on any failure.
     void LookupCanonicalName(const std::string& host,
                              std::function<void(std::optional<std::string>)> done);
 
@@ -76,11 +70,9 @@ private:
     ares_channeldata* Channel(Name kind);
 
     // A channel as the system configures it, and one without a search list, made when first
-    // needed. c-ares reads the hosts file only for a name without the final dot, so an absolute
-    // name is handed to the second as it stands, dot taken off.
+    // needed; an absolute name is handed to the second without its final dot.
     ares_channeldata* channels_[2] = {nullptr, nullptr};
     bool made_[2] = {false, false};
-    std::optional<std::string> lookups_;
     std::vector<Interest> interests_[2];
     int pending_ = 0;
     bool closing_ = false;

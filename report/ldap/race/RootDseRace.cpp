@@ -36,7 +36,7 @@ RaceResult RootDseRace::Run(std::vector<ServerCandidate> servers) {
 
 AsyncResolver& RootDseRace::Resolver() {
     if (!resolver_) {
-        resolver_ = std::make_unique<AsyncResolver>(std::string(kDnsOnly));
+        resolver_ = std::make_unique<AsyncResolver>();
         names_ = std::make_unique<SystemNames>(*resolver_, HostsLookupOrder());
     }
     return *resolver_;
